@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# The whole test suite: set-up, build, then every test under Wine (windows
+# under Xvfb). Exits non-zero when anything fails.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash tools/setup.sh
+source tools/wine_env.sh
+
+# The shipping build is always 32-bit.
+cmake --preset mingw -DWEX_BUILD_TESTS=$([ "$WEX_RUN_ARCH" = i686 ] && echo ON || echo OFF) >/dev/null
+cmake --build --preset mingw
+python3 tools/check_pe.py build/wineprefix/drive_c/wex/bin/WexDownloader.exe i386
+
+if [ "$WEX_RUN_ARCH" != i686 ]; then
+  echo "note: this host cannot execute 32-bit processes; tests run the x86_64 build under wine64"
+  cmake --preset "$WEX_RUN_PRESET" >/dev/null
+  cmake --build --preset "$WEX_RUN_PRESET"
+fi
+
+prefix="$root/$WEX_RUN_BUILD/wineprefix"
+loader=/usr/lib/wine/wine; [ "$WEX_RUN_ARCH" = i686 ] || loader=/usr/lib/wine/wine64
+tools/wine_prefix.sh "$prefix" "$loader"
+wex_start_wineserver "$prefix"
+trap 'wex_stop_wineserver "$prefix"' EXIT
+
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+  ctest --test-dir "$WEX_RUN_BUILD" --output-on-failure --timeout 600 "$@"

@@ -1,0 +1,24 @@
+# Sourced by the project's scripts: picks the Windows build that this host can
+# run under Wine. The product is 32-bit; a host that cannot execute 32-bit
+# processes at all (no IA-32 emulation in its kernel) cannot run 32-bit Wine,
+# so there the same sources are also built for x86_64 and run with wine64.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  WEX_RUN_PRESET=mingw
+  WEX_RUN_BUILD=build
+  WEX_RUN_ARCH=i686
+else
+  WEX_RUN_PRESET=mingw64
+  WEX_RUN_BUILD=build-x64
+  WEX_RUN_ARCH=x86_64
+fi
+
+# Starts the prefix's wineserver detached from our pipes (ctest waits for its
+# output pipe to close, and a server started by a test would keep it open).
+wex_start_wineserver() {  # $1 prefix
+  WINEPREFIX="$1" setsid /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1 &
+  sleep 0.5
+}
+wex_stop_wineserver() {  # $1 prefix
+  WINEPREFIX="$1" /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
+  WINEPREFIX="$1" /usr/lib/wine/wineserver64 -w >/dev/null 2>&1 || true
+}

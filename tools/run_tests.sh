@@ -7,6 +7,12 @@ cd "$root"
 bash tools/setup.sh
 source tools/wine_env.sh
 
+# Distribution tools also run natively on the Linux machines that package builds.
+if [ -f tools/wexchannel/CMakeLists.txt ]; then
+  cmake -S tools/wexchannel -B build-native -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build-native
+fi
+
 # The shipping build is always 32-bit.
 cmake --preset mingw -DWEX_BUILD_TESTS=$([ "$WEX_RUN_ARCH" = i686 ] && echo ON || echo OFF) >/dev/null
 cmake --build --preset mingw

@@ -17,6 +17,13 @@ fi
 wex_start_wineserver() {  # $1 prefix
   WINEPREFIX="$1" setsid /usr/lib/wine/wineserver64 -p </dev/null >/dev/null 2>&1 &
   sleep 0.5
+  # The first program of a session starts Wine's services, which inherit its
+  # standard handles: start them here, on /dev/null, so that no test's output
+  # pipe is held open by them.
+  local loader=/usr/lib/wine/wine
+  [ "$WEX_RUN_ARCH" = i686 ] || loader=/usr/lib/wine/wine64
+  WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d" \
+    setsid "$loader" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 wex_stop_wineserver() {  # $1 prefix
   WINEPREFIX="$1" /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true

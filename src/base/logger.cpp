@@ -144,7 +144,11 @@ std::string Logger::QualifiedFunctionName(const char* signature) {
       break;
     }
   }
-  return std::string(s.substr(begin, end - begin));
+  std::string name(s.substr(begin, end - begin));
+  // Names inside anonymous namespaces read as their plain qualified name.
+  static constexpr std::string_view kAnonymous = "{anonymous}::";
+  for (size_t at; (at = name.find(kAnonymous)) != std::string::npos;) name.erase(at, kAnonymous.size());
+  return name;
 }
 
 std::string Logger::FormatLine(const LogRecord& record) {

@@ -2,16 +2,12 @@
 #include <windows.h>
 
 #include "base/logger.h"
-#include "base/module_path.h"
 #include "config/global_config.h"
 #include "minilib/worker_pool.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   LOG_INFO("Main") << "WexDownload Start.";
-  {
-    GlobalConfig config;
-    config.InitParamsFromSelf(OwnExecutablePath());
-  }
+  GlobalConfig::Instance();
   LOG_INFO("Main") << "WexDownload End.";
   minilib::WorkerPool::StopInstance();
   return 0;

@@ -4,6 +4,8 @@
 //   wex_test_child log N             writes N log lines, then ends normally
 //   wex_test_child leak              leaves one callback alive at exit
 //   wex_test_child post              runs one pooled task and ends cleanly
+//   wex_test_child language I PKG    prints the first-run language this
+//                                    process's locale gives (international I)
 #include <windows.h>
 
 #include <cstdio>
@@ -11,6 +13,9 @@
 #include <string>
 
 #include "base/logger.h"
+#include "base/settings_key.h"
+#include "base/text_convert.h"
+#include "config/global_config.h"
 #include "minilib/worker_pool.h"
 
 int wmain(int argc, wchar_t** argv) {
@@ -38,6 +43,23 @@ int wmain(int argc, wchar_t** argv) {
     ::WaitForSingleObject(done, INFINITE);
     ::CloseHandle(done);
     minilib::WorkerPool::StopInstance();
+    return 0;
+  }
+  if (mode == L"language") {
+    // A first run: no stored language before, none left behind.
+    auto forget = [] {
+      SettingsKey key;
+      if (key.TryOpen(HKEY_CURRENT_USER, GlobalConfig::kSettingsKey, SettingsKey::kReadWrite) == 0) {
+        ::RegDeleteValueW(key.Handle(), L"UserLanguage");
+      }
+    };
+    forget();
+    GlobalConfig config;
+    config.international = static_cast<int32_t>(number(2));
+    config.pkgName = argc > 3 ? WideToUtf8(argv[3]) : "";
+    config.InitLanguageSetting();
+    forget();
+    std::printf("%s\n", WideToUtf8(config.language).c_str());
     return 0;
   }
   return 2;

@@ -69,8 +69,13 @@ struct RegKeyTraits {
   using Handle = HKEY;
   static Handle Empty() { return nullptr; }
   static bool IsPredefined(Handle h) {
-    auto v = reinterpret_cast<ULONG_PTR>(h);
-    return v >= 0x80000000u && v <= 0x80000007u;
+    // Compared as handles: in a 64-bit build the roots are sign-extended.
+    for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS,
+                      HKEY_PERFORMANCE_DATA, HKEY_PERFORMANCE_TEXT, HKEY_PERFORMANCE_NLSTEXT,
+                      HKEY_CURRENT_CONFIG, HKEY_DYN_DATA, HKEY_CURRENT_USER_LOCAL_SETTINGS}) {
+      if (h == root) return true;
+    }
+    return false;
   }
   static bool IsValid(Handle h) { return h != nullptr; }
   static void Close(Handle h) {

@@ -10,6 +10,7 @@
 #include "base/module_path.h"
 #include "base/settings_key.h"
 #include "base/winreg.h"
+#include "report/data_report.h"
 
 namespace {
 
@@ -56,7 +57,11 @@ void EnsureDirectory(const std::wstring& path) {
 GlobalConfig& GlobalConfig::Instance() {
   static GlobalConfig* config = [] {
     auto* settled = new GlobalConfig();
-    settled->Settle(OwnExecutablePath(), PickInstallDrive());
+    settled->Settle(OwnExecutablePath(), PickInstallDrive(), LanguageSource(),
+                    [](const GlobalConfig& c) {
+                      DataReport::Instance().SetStartupValues(c.buildid, c.supplyid, c.sourceid,
+                                                              c.language);
+                    });
     return settled;
   }();
   return *config;
@@ -70,13 +75,15 @@ bool GlobalConfig::IsLocaleCode(const std::wstring& code) {
 }
 
 void GlobalConfig::Settle(const std::wstring& selfPath, const std::wstring& preferredDriveRoot,
-                          const LanguageSource& languageSource) {
+                          const LanguageSource& languageSource,
+                          const std::function<void(const GlobalConfig&)>& handOff) {
   driveRoot = preferredDriveRoot;
   InitParamsFromSelf(selfPath);
   InitTempPath();
   InitInstallPath();
   InitSupplyid();
   InitLanguageSetting(languageSource);
+  if (handOff) handOff(*this);
   LOG_INFO("GConfig") << "client id: 190912";
 }
 

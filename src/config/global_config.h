@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "config/language_source.h"
@@ -27,9 +28,11 @@ class GlobalConfig {
 
   // Construction steps after the defaults, in their fixed order: drive root,
   // channel blocks of `selfPath`, download folder, install folder, supply id,
-  // language. Records what it settles in the registry and logs it.
+  // language; then hands the settled values to `handOff` (the telemetry
+  // context). Records what it settles in the registry and logs it.
   void Settle(const std::wstring& selfPath, const std::wstring& preferredDriveRoot,
-              const LanguageSource& languageSource = LanguageSource());
+              const LanguageSource& languageSource = LanguageSource(),
+              const std::function<void(const GlobalConfig&)>& handOff = {});
 
   // Reads the channel blocks appended to `selfPath` (the program's own
   // executable at start-up), applies them and logs the channel summary.

@@ -11,6 +11,9 @@ bool FileExists(const std::wstring& path) {
 
 bool DeleteDirectoryTree(const std::wstring& folder, std::vector<std::wstring>& failedPaths,
                          bool deferToReboot) {
+  // An empty path names no folder; with "\" appended it would name the root
+  // of the current drive, and everything on it would go.
+  if (folder.empty()) return false;
   std::wstring base = folder;
   if (base.empty() || base.back() != L'\\') base += L'\\';
   WIN32_FIND_DATAW entry;

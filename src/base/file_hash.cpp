@@ -16,12 +16,14 @@ std::string GetFileHexMd5(const std::wstring& path) {
   ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
-    LOG_ERROR("utils") << "open " << path << " failed. error code: " << ::GetLastError();
+    DWORD error = ::GetLastError();
+    LOG_ERROR("utils") << "open " << path << " failed. error code: " << error;
     return {};
   }
   LARGE_INTEGER size;
   if (!::GetFileSizeEx(file.Get(), &size)) {
-    LOG_ERROR("utils") << "get " << path << " file size failed. error code: " << ::GetLastError();
+    DWORD error = ::GetLastError();
+    LOG_ERROR("utils") << "get " << path << " file size failed. error code: " << error;
     return {};
   }
   auto buffer = std::make_unique<uint8_t[]>(kChunkBytes);
@@ -31,10 +33,12 @@ std::string GetFileHexMd5(const std::wstring& path) {
   while (done < total) {
     DWORD want = static_cast<DWORD>(total - done < kChunkBytes ? total - done : kChunkBytes);
     DWORD got = 0;
+    ::SetLastError(ERROR_SUCCESS);
     if (!::ReadFile(file.Get(), buffer.get(), want, &got, nullptr) || got == 0) {
       // A read of zero bytes before the end: the file shrank under us.
-      if (got == 0 && ::GetLastError() == ERROR_SUCCESS) ::SetLastError(ERROR_HANDLE_EOF);
-      LOG_ERROR("utils") << "read file buffer failed. error code: " << ::GetLastError();
+      DWORD error = ::GetLastError();
+      if (error == ERROR_SUCCESS) error = ERROR_HANDLE_EOF;
+      LOG_ERROR("utils") << "read file buffer failed. error code: " << error;
       return {};
     }
     md5.Update(buffer.get(), got);

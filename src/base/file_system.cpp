@@ -26,7 +26,12 @@ bool DeleteDirectoryTree(const std::wstring& folder, std::vector<std::wstring>& 
       std::wstring full = base + name;
       if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         if (name == L"." || name == L"..") continue;
-        if (!DeleteDirectoryTree(full, failedPaths, deferToReboot)) ok = false;
+        // A junction or folder link is removed itself; what it points at
+        // lies outside the tree and is never touched.
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+            !DeleteDirectoryTree(full, failedPaths, deferToReboot)) {
+          ok = false;
+        }
         ::RemoveDirectoryW(full.c_str());
       } else {
         BOOL removed = deferToReboot

@@ -26,10 +26,11 @@ std::string FormatTimestamp(const SYSTEMTIME& t) {
   return buffer;
 }
 
-void RotateFile(const std::wstring& path) {
+// True when the file now lives under the ".bak" name.
+bool RotateFile(const std::wstring& path) {
   std::wstring backup = path + L".bak";
   ::DeleteFileW(backup.c_str());
-  ::MoveFileW(path.c_str(), backup.c_str());
+  return ::MoveFileW(path.c_str(), backup.c_str()) != FALSE;
 }
 
 FILE* OpenLogFile(const std::wstring& path, const wchar_t* mode) {
@@ -184,6 +185,12 @@ void Logger::WriterLoop() {
       std::fwrite(line.data(), 1, line.size(), file);
       std::fflush(file);
     }
+    if (!stopping && file && static_cast<uint64_t>(_ftelli64(file)) > kRotateBytes) {
+      std::fclose(file);
+      // A log that could not be moved aside (someone holds it open) is
+      // continued, never emptied: its lines exist nowhere else.
+      file = OpenLogFile(filePath_, RotateFile(filePath_) ? L"wt" : L"at");
+    }
     {
       std::lock_guard<std::mutex> lock(mutex_);
       writtenCount_ += taken.size();
@@ -191,11 +198,6 @@ void Logger::WriterLoop() {
     written_.notify_all();
     taken.clear();
     if (stopping) break;
-    if (file && static_cast<uint64_t>(_ftelli64(file)) > kRotateBytes) {
-      std::fclose(file);
-      RotateFile(filePath_);
-      file = OpenLogFile(filePath_, L"wt");
-    }
   }
   if (file) {
     SYSTEMTIME now;
@@ -225,6 +227,8 @@ LogStatement::LogStatement(int level, const char* module, const char* file, cons
 LogStatement::~LogStatement() {
   if (IsLoggingStopped()) return;
   ::GetLocalTime(&record_.time);
+  // The reserve served the appending; a queued record keeps only its text.
+  record_.text.shrink_to_fit();
   Logger::Instance().Enqueue(std::move(record_));
 }
 

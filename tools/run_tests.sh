@@ -13,14 +13,19 @@ if [ -f tools/wexchannel/CMakeLists.txt ]; then
   cmake --build build-native
 fi
 
-# The shipping build is always 32-bit.
-cmake --preset mingw -DWEX_BUILD_TESTS=$([ "$WEX_RUN_ARCH" = i686 ] && echo ON || echo OFF) >/dev/null
-cmake --build --preset mingw
-python3 tools/check_pe.py build/wineprefix/drive_c/wex/bin/WexDownloader.exe i386
+# The product is always built 32-bit and checked to be a standalone PE32 image.
+if [ "$WEX_RUN_ARCH" = i686 ]; then
+  cmake --preset mingw-local -DWEX_BUILD_TESTS=ON -DWEX_WITH_CHANNEL_TOOL=ON >/dev/null
+  cmake --build --preset mingw-local
+else
+  cmake --preset mingw-local -DWEX_BUILD_TESTS=OFF >/dev/null
+  cmake --build --preset mingw-local --target WexDownloader
+fi
+python3 tools/check_pe.py build-local/wineprefix/drive_c/wex/bin/WexDownloader.exe i386
 
 if [ "$WEX_RUN_ARCH" != i686 ]; then
   echo "note: this host cannot execute 32-bit processes; tests run the x86_64 build under wine64"
-  cmake --preset "$WEX_RUN_PRESET" >/dev/null
+  cmake --preset "$WEX_RUN_PRESET" -DWEX_BUILD_TESTS=ON -DWEX_WITH_CHANNEL_TOOL=ON >/dev/null
   cmake --build --preset "$WEX_RUN_PRESET"
 fi
 

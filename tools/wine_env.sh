@@ -3,11 +3,11 @@
 # processes at all (no IA-32 emulation in its kernel) cannot run 32-bit Wine,
 # so there the same sources are also built for x86_64 and run with wine64.
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  WEX_RUN_PRESET=mingw
-  WEX_RUN_BUILD=build
+  WEX_RUN_PRESET=mingw-local
+  WEX_RUN_BUILD=build-local
   WEX_RUN_ARCH=i686
 else
-  WEX_RUN_PRESET=mingw64
+  WEX_RUN_PRESET=mingw64-local
   WEX_RUN_BUILD=build-x64
   WEX_RUN_ARCH=x86_64
 fi

@@ -69,7 +69,7 @@ Records (requests.jsonl, reports.jsonl, /control/requests), one object each:
    "body": text (UTF-8, invalid bytes replaced), "bodyHex": "..."}
 
 Command line:
-  fixture_server.py start --state-dir D [--files DIR] [--lifetime S]
+  fixture_server.py start --state-dir D [--files DIR] [--lifetime S] [--ports P]
                     detached; returns once ports.json is written
   fixture_server.py stop --state-dir D
   fixture_server.py run --state-dir D [--files DIR]    foreground
@@ -194,13 +194,16 @@ class Fixture:
                         "-days", "2", "-keyout", self.key, "-out", self.cert],
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
-    def start_site(self, root):
+    def start_site(self, root, fixed_ports=None):
+        """fixed_ports: {listener name: port} for listeners that must use a
+        known port (a build whose server addresses are fixed); others pick."""
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(self.cert, self.key)
         os.makedirs(root, exist_ok=True)
         ports = {}
         for name, ctx in (("http", None), ("https", context), ("fallbackHttps", context)):
-            server = _Server(self, name, os.path.abspath(root), ctx)
+            port = (fixed_ports or {}).get(name, 0)
+            server = _Server(self, name, os.path.abspath(root), ctx, port)
             ports[name] = server.server_address[1]
             threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.1}, daemon=True).start()
             with self._lock:
@@ -220,8 +223,8 @@ class _Server(ThreadingHTTPServer):
     allow_reuse_address = True
     request_queue_size = 64
 
-    def __init__(self, fixture, name, root, context):
-        super().__init__((LOOPBACK, 0), _Handler)
+    def __init__(self, fixture, name, root, context, port=0):
+        super().__init__((LOOPBACK, port), _Handler)
         self.fixture = fixture
         self.name = name
         self.root = root
@@ -439,10 +442,10 @@ def _write_atomically(name, text):
     os.replace(name + ".tmp", name)
 
 
-def serve(state_dir, files, lifetime, ready=None):
+def serve(state_dir, files, lifetime, ready=None, fixed_ports=None):
     fixture = Fixture(state_dir)
     fixture.make_certificate()
-    ports = fixture.start_site(files)
+    ports = fixture.start_site(files, fixed_ports)
     closed = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     closed.bind((LOOPBACK, 0))
     ports["closed"] = closed.getsockname()[1]
@@ -502,7 +505,7 @@ def stop_server(state_dir):
             os.unlink(path)
 
 
-def start_detached(state_dir, files, lifetime):
+def start_detached(state_dir, files, lifetime, fixed_ports=None):
     """Starts the server in its own session on /dev/null (ctest waits until
     every holder of a test's output pipe has closed it) and returns once
     ports.json is written."""
@@ -526,7 +529,7 @@ def start_detached(state_dir, files, lifetime):
             os.write(write_end, b"1")
             os.close(write_end)
         try:
-            serve(state_dir, files, lifetime, ready)
+            serve(state_dir, files, lifetime, ready, fixed_ports)
         finally:
             os._exit(0)
     os.close(write_end)
@@ -546,7 +549,15 @@ def main():
     parser.add_argument("--files", help="package root; default <state-dir>/files")
     parser.add_argument("--lifetime", type=float, default=3600,
                         help="seconds after which the server stops by itself")
+    parser.add_argument("--ports", default="",
+                        help="fixed ports, e.g. https=47443,fallbackHttps=47444,http=47480")
     args = parser.parse_args()
+    fixed_ports = {}
+    for entry in filter(None, args.ports.split(",")):
+        name, _, port = entry.partition("=")
+        if name not in ("http", "https", "fallbackHttps") or not port.isdigit():
+            parser.error("--ports takes http=N, https=N and fallbackHttps=N")
+        fixed_ports[name] = int(port)
     state_dir = os.path.abspath(args.state_dir)
     files = os.path.abspath(args.files) if args.files else os.path.join(state_dir, "files")
     if args.command == "stop":
@@ -555,11 +566,12 @@ def main():
         if args.state_dir != state_dir or args.files != files:
             # The detached server keeps this command line: stop compares it.
             os.execv(sys.executable, [sys.executable, os.path.abspath(__file__), "start", "--state-dir",
-                                      state_dir, "--files", files, "--lifetime", str(args.lifetime)])
-        start_detached(state_dir, files, args.lifetime)
+                                      state_dir, "--files", files, "--lifetime", str(args.lifetime),
+                                      "--ports", args.ports])
+        start_detached(state_dir, files, args.lifetime, fixed_ports)
     else:
         os.makedirs(state_dir, exist_ok=True)
-        serve(state_dir, files, args.lifetime)
+        serve(state_dir, files, args.lifetime, fixed_ports=fixed_ports)
 
 
 if __name__ == "__main__":

@@ -10,6 +10,9 @@
 //   "registryKey": path      replaces the component's key
 //   "missingPathExit": n     exit code when "InstallPath" cannot be read
 //                            (default 3); nothing is written then
+//   "markerSources": {name: path}  markers copied from these files instead
+//                            of written (the demo installs a working
+//                            "Vendrix.exe" this way)
 #include <windows.h>
 
 #include <cstdio>
@@ -61,7 +64,14 @@ int wmain(int argc, wchar_t** argv) {
   std::filesystem::create_directories(std::filesystem::path(folder), error);
 
   bool ok = true;
+  nlohmann::json sources = behaviour.value("markerSources", nlohmann::json::object());
   for (const std::wstring& marker : markers) {
+    std::string name = WideToUtf8(marker);
+    if (sources.contains(name)) {
+      std::wstring source = Utf8ToWide(sources[name].get<std::string>());
+      ok = ok && ::CopyFileW(source.c_str(), (folder + marker).c_str(), FALSE);
+      continue;
+    }
     std::ofstream out(std::filesystem::path(folder + marker), std::ios::binary | std::ios::trunc);
     out << "marker";
     ok = ok && static_cast<bool>(out);

@@ -22,24 +22,24 @@ const std::vector<ComponentSpec>& ComponentTable() {
 }
 
 const ComponentSpec* FindComponentSpec(int32_t id) {
-  for (const ComponentSpec& spec : ComponentTable()) {
-    if (spec.id == id) return &spec;
+  for (const ComponentSpec& component : ComponentTable()) {
+    if (component.id == id) return &component;
   }
   return nullptr;
 }
 
 void DetectComponentState(int32_t id, ComponentLocalInfo& info) {
-  const ComponentSpec* spec = FindComponentSpec(id);
-  if (!spec) return;
+  const ComponentSpec* component = FindComponentSpec(id);
+  if (!component) return;
   SettingsKey key;
-  if (key.TryOpen(HKEY_LOCAL_MACHINE, spec->registryKey, SettingsKey::kReadWrite) != ERROR_SUCCESS) {
+  if (key.TryOpen(HKEY_LOCAL_MACHINE, component->registryKey, SettingsKey::kReadWrite) != ERROR_SUCCESS) {
     return;
   }
   std::wstring installPath;
   if (key.TryReadString(L"InstallPath", installPath) != ERROR_SUCCESS) return;
   std::wstring folder = installPath;
   if (folder.empty() || folder.back() != L'\\') folder += L'\\';
-  for (const wchar_t* marker : spec->markerFiles) {
+  for (const wchar_t* marker : component->markerFiles) {
     if (!FileExists(folder + marker)) return;
   }
   std::wstring version;
@@ -50,11 +50,11 @@ void DetectComponentState(int32_t id, ComponentLocalInfo& info) {
 }
 
 void GetNeedInstallComponentLocalInfo(const GlobalConfig& config, LocalInfoMap& localInfos) {
-  for (const ComponentSpec& spec : ComponentTable()) {
-    if (!(config.*spec.wanted)) continue;
-    ComponentLocalInfo& info = localInfos.try_emplace(spec.id).first->second;
-    DetectComponentState(spec.id, info);
-    LOG_INFO("MainWnd") << "get component id: " << spec.id
+  for (const ComponentSpec& component : ComponentTable()) {
+    if (!(config.*component.wanted)) continue;
+    ComponentLocalInfo& info = localInfos.try_emplace(component.id).first->second;
+    DetectComponentState(component.id, info);
+    LOG_INFO("MainWnd") << "get component id: " << component.id
                         << " installed: " << (info.installed ? "true" : "false");
     if (info.installed) {
       LOG_INFO("MainWnd") << "version :" << info.versionText << " path: " << info.installPath;
@@ -72,15 +72,15 @@ bool AreAllComponentsInstalled(const LocalInfoMap& localInfos) {
 std::vector<ComponentItem> GetNeedInstallComponentItems(const GlobalConfig& config,
                                                         ComponentCatalogue& catalogue) {
   std::vector<ComponentItem> items;
-  for (const ComponentSpec& spec : ComponentTable()) {
-    if (!(config.*spec.wanted)) continue;
-    auto channel = catalogue.ChannelItems().find(spec.id);
+  for (const ComponentSpec& component : ComponentTable()) {
+    if (!(config.*component.wanted)) continue;
+    auto channel = catalogue.ChannelItems().find(component.id);
     if (channel != catalogue.ChannelItems().end()) {
       items.push_back(channel->second);
     } else {
-      items.push_back(catalogue.MutableCatalogueItems()[spec.id]);
+      items.push_back(catalogue.MutableCatalogueItems()[component.id]);
     }
-    LOG_INFO("Component") << "need install component: " << spec.id;
+    LOG_INFO("Component") << "need install component: " << component.id;
   }
   return items;
 }

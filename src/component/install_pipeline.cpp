@@ -99,18 +99,18 @@ void InstallPipeline::GetNeedInstallComponentItems() {
 
 bool InstallPipeline::CheckNeedInstallComponentItems() {
   size_t index = 0;
-  for (const ComponentSpec& spec : ComponentTable()) {
-    if (!(config_.*spec.wanted)) continue;
+  for (const ComponentSpec& component : ComponentTable()) {
+    if (!(config_.*component.wanted)) continue;
     const ComponentItem& item = needInstallItems.at(index++);
-    if (item.id != spec.id) {
-      LOG_ERROR("Component") << "component id: " << spec.id << " is not in the component xml.";
+    if (item.id != component.id) {
+      LOG_ERROR("Component") << "component id: " << component.id << " is not in the component xml.";
       resultCode = kResultCatalogueParse;
       return false;
     }
     // Packages run with administrator rights: nothing may be written or run
     // outside the download and install roots.
     if (!IsSafeRelativePath(item.name) || !IsSafeRelativePath(item.localAddPath)) {
-      LOG_ERROR("Component") << "component id: " << spec.id << " has an unsafe path. name: "
+      LOG_ERROR("Component") << "component id: " << component.id << " has an unsafe path. name: "
                              << item.name << " localaddpath: " << item.localAddPath;
       resultCode = kResultCatalogueParse;
       return false;

@@ -10,8 +10,8 @@
 namespace {
 
 void DeleteComponentKeys() {
-  for (const ComponentSpec& spec : ComponentTable()) {
-    std::wstring path = spec.registryKey;
+  for (const ComponentSpec& component : ComponentTable()) {
+    std::wstring path = component.registryKey;
     size_t cut = path.find_last_of(L'\\');
     SettingsKey parent;
     if (parent.TryOpen(HKEY_LOCAL_MACHINE, path.substr(0, cut).c_str(), SettingsKey::kReadWrite) == 0) {
@@ -32,16 +32,16 @@ class SelectionTest : public ::testing::Test {
   // (all, or all but the last when `missingMarker`).
   void Install(int32_t id, const std::wstring& folder, const wchar_t* version,
                bool missingMarker = false) {
-    const ComponentSpec* spec = FindComponentSpec(id);
-    ASSERT_NE(spec, nullptr);
+    const ComponentSpec* component = FindComponentSpec(id);
+    ASSERT_NE(component, nullptr);
     SettingsKey key;
-    ASSERT_EQ(key.TryCreate(HKEY_LOCAL_MACHINE, spec->registryKey), ERROR_SUCCESS);
+    ASSERT_EQ(key.TryCreate(HKEY_LOCAL_MACHINE, component->registryKey), ERROR_SUCCESS);
     ASSERT_EQ(key.TryWriteString(L"InstallPath", folder.c_str()), ERROR_SUCCESS);
     if (version) ASSERT_EQ(key.TryWriteString(L"Version", version), ERROR_SUCCESS);
     std::wstring base = folder.back() == L'\\' ? folder : folder + L'\\';
     ::CreateDirectoryW(base.c_str(), nullptr);
-    size_t count = spec->markerFiles.size() - (missingMarker ? 1 : 0);
-    for (size_t i = 0; i < count; ++i) WriteFileBytes(base + spec->markerFiles[i], "m");
+    size_t count = component->markerFiles.size() - (missingMarker ? 1 : 0);
+    for (size_t i = 0; i < count; ++i) WriteFileBytes(base + component->markerFiles[i], "m");
   }
 
   GlobalConfig config_;
@@ -50,7 +50,7 @@ class SelectionTest : public ::testing::Test {
 
 TEST_F(SelectionTest, TableOrderIsTheInstallationOrder) {
   std::vector<int32_t> ids;
-  for (const ComponentSpec& spec : ComponentTable()) ids.push_back(spec.id);
+  for (const ComponentSpec& component : ComponentTable()) ids.push_back(component.id);
   EXPECT_EQ(ids, (std::vector<int32_t>{7, 1, 3, 8, 10, 2}));
 }
 

@@ -76,8 +76,8 @@ class InstallPipelineTest : public ::testing::Test {
     std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?><ComponentList>";
     for (const CatalogueItem& item : items) {
       std::wstring file = siteFolder_ + L"pkg\\" + Utf8ToWide(item.name);
-      const ComponentSpec* spec = FindComponentSpec(item.id);
-      std::string key = spec ? WideToUtf8(spec->registryKey) : "";
+      const ComponentSpec* component = FindComponentSpec(item.id);
+      std::string key = component ? WideToUtf8(component->registryKey) : "";
       xml += "<Item id=\"" + std::to_string(item.id) + "\" name=\"" + item.name +
              "\" localaddpath=\"" + item.localAddPath + "\" writePathToRegKey=\"" + key +
              "\" DL_ID=\"1\" hash=\"" + GetFileHexMd5(file) + "\" filesize=\"1\" url=\"http://127.0.0.1:" +

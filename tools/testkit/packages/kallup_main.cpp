@@ -40,12 +40,12 @@ int wmain(int argc, wchar_t** argv) {
   if (!testkit::ReadBehaviourBlock(OwnExecutablePath(), block)) return kNoBlock;
   nlohmann::json behaviour = nlohmann::json::parse(block.json, nullptr, false);
   if (!behaviour.is_object()) return kNoBlock;
-  const ComponentSpec* spec = FindComponentSpec(behaviour.value("component", -1));
-  if (!spec) return kNoBlock;
+  const ComponentSpec* component = FindComponentSpec(behaviour.value("component", -1));
+  if (!component) return kNoBlock;
 
-  std::wstring keyPath = spec->registryKey;
+  std::wstring keyPath = component->registryKey;
   if (behaviour.contains("registryKey")) keyPath = Utf8ToWide(behaviour["registryKey"].get<std::string>());
-  std::vector<std::wstring> markers(spec->markerFiles.begin(), spec->markerFiles.end());
+  std::vector<std::wstring> markers(component->markerFiles.begin(), component->markerFiles.end());
   if (behaviour.contains("markers")) {
     markers.clear();
     for (const auto& name : behaviour["markers"]) markers.push_back(Utf8ToWide(name.get<std::string>()));

@@ -17,63 +17,13 @@
 
 #include "base/scoped_handle.h"
 #include "base/text_convert.h"
+#include "support/fixture_server_client.h"
 #include "support/test_paths.h"
 
 namespace {
 
-// The fixture server of tools/testkit/fixture_server.py, started by the ctest
-// fixture dl_server_start with its state folder here.
-constexpr wchar_t kStateDir[] = L"C:\\wex\\testkit\\dl\\";
-
-struct FixturePorts {
-  int http = 0;
-  int https = 0;
-  int closed = 0;  // refuses connections
-};
-
-const FixturePorts& Ports() {
-  static const FixturePorts ports = [] {
-    FixturePorts p;
-    nlohmann::json json =
-        nlohmann::json::parse(ReadFileBytes(std::wstring(kStateDir) + L"ports.json"), nullptr, false);
-    if (json.is_object()) {
-      p.http = json.value("http", 0);
-      p.https = json.value("https", 0);
-      p.closed = json.value("closed", 0);
-    }
-    return p;
-  }();
-  return ports;
-}
-
 std::wstring Url(const char* scheme, int port, const std::string& path) {
   return Utf8ToWide(std::string(scheme) + "://127.0.0.1:" + std::to_string(port) + path);
-}
-
-// A request to the server's control endpoint, past any proxy; the answer's
-// body, empty when there is none.
-std::string Control(const wchar_t* method, const std::string& pathAndQuery, const std::string& body = "") {
-  ScopedInternetHandle session(::WinHttpOpen(L"fixture-control", WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                             WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  ScopedInternetHandle connection(
-      ::WinHttpConnect(session.Get(), L"127.0.0.1", static_cast<INTERNET_PORT>(Ports().http), 0));
-  std::wstring target = Utf8ToWide(pathAndQuery);
-  ScopedInternetHandle request(::WinHttpOpenRequest(connection.Get(), method, target.c_str(), nullptr,
-                                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
-  std::string answer;
-  if (!request ||
-      !::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, const_cast<char*>(body.data()),
-                            static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0) ||
-      !::WinHttpReceiveResponse(request.Get(), nullptr)) {
-    ADD_FAILURE() << "the fixture server's control endpoint is unreachable";
-    return answer;
-  }
-  char buffer[4096];
-  DWORD read = 0;
-  while (::WinHttpReadData(request.Get(), buffer, sizeof buffer, &read) && read != 0) {
-    answer.append(buffer, read);
-  }
-  return answer;
 }
 
 // Deterministic bytes that differ from one size to the next.
@@ -87,7 +37,7 @@ std::string PackageBytes(size_t size) {
 class DownloadFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(0, Ports().http) << "no fixture server: run the tests through ctest, whose fixture "
+    ASSERT_NE(0, FixtureServerPorts().http) << "no fixture server: run the tests through ctest, whose fixture "
                                   "dl_server_start writes C:\\wex\\testkit\\dl\\ports.json";
   }
 
@@ -100,8 +50,8 @@ class DownloadFileTest : public ::testing::Test {
   // Returns its URL path.
   std::string Publish(const std::string& bytes) { return Publish(bytes, UniquePath()); }
   std::string Publish(const std::string& bytes, const std::string& path) {
-    std::wstring folder = std::wstring(kStateDir) + L"files\\pkg";
-    ::CreateDirectoryW((std::wstring(kStateDir) + L"files").c_str(), nullptr);
+    std::wstring folder = std::wstring(kFixtureStateDir) + L"files\\pkg";
+    ::CreateDirectoryW((std::wstring(kFixtureStateDir) + L"files").c_str(), nullptr);
     ::CreateDirectoryW(folder.c_str(), nullptr);
     std::wstring file = folder + L"\\" + Utf8ToWide(path.substr(path.rfind('/') + 1));
     WriteFileBytes(file, bytes);
@@ -122,10 +72,10 @@ class DownloadFileTest : public ::testing::Test {
   // `fault` is a JSON object of tools/testkit/fixture_server.py.
   static void SetFault(const std::string& path, const std::string& fault) {
     nlohmann::json change = {{path, nlohmann::json::parse(fault)}};
-    Control(L"POST", "/control/faults", change.dump());
+    FixtureControl(L"POST", "/control/faults", change.dump());
   }
   static nlohmann::json Requests(const std::string& path) {
-    nlohmann::json list = nlohmann::json::parse(Control(L"GET", "/control/requests?path=" + path), nullptr, false);
+    nlohmann::json list = nlohmann::json::parse(FixtureControl(L"GET", "/control/requests?path=" + path), nullptr, false);
     return list.is_array() ? list : nlohmann::json::array();
   }
 
@@ -221,7 +171,7 @@ TEST_P(DownloadSuccessTest, WritesTheWholeBodyAfterOneHeadAndOneGet) {
   std::vector<int> percents;
   std::wstring local = scratch_.File(L"package.bin");
 
-  DownloadResult result = DownloadFile(Url(c.scheme, Ports().http, path), local,
+  DownloadResult result = DownloadFile(Url(c.scheme, FixtureServerPorts().http, path), local,
                                        [&](int percent, int unused) {
                                          EXPECT_EQ(0, unused);
                                          percents.push_back(percent);
@@ -266,7 +216,7 @@ TEST_F(DownloadFileTest, ProgressFollowsTheChunksAsTheyArrive) {
   std::string path = Publish(PackageBytes(1000));
   SetFault(path, R"({"chunkSize": 600, "chunkDelay": 0.5})");
   std::vector<int> percents;
-  DownloadResult result = DownloadFile(Url("http", Ports().http, path), scratch_.File(L"p.bin"),
+  DownloadResult result = DownloadFile(Url("http", FixtureServerPorts().http, path), scratch_.File(L"p.bin"),
                                        [&](int percent, int) { percents.push_back(percent); }, L"");
   EXPECT_TRUE(result.ok);
   EXPECT_EQ((std::vector<int>{60, 100}), percents);
@@ -277,14 +227,14 @@ TEST_F(DownloadFileTest, AnExistingFileIsReplaced) {
   std::string path = Publish(package);
   std::wstring local = scratch_.File(L"old.bin");
   WriteFileBytes(local, std::string(5000, 'x'));
-  ASSERT_TRUE(DownloadFile(Url("http", Ports().http, path), local, nullptr, L"").ok);
+  ASSERT_TRUE(DownloadFile(Url("http", FixtureServerPorts().http, path), local, nullptr, L"").ok);
   EXPECT_TRUE(ReadFileBytes(local) == package);
 }
 
 TEST_F(DownloadFileTest, AnErrorPageIsWrittenLikeAnyBody) {
   std::string path = UniquePath();  // never published: the server answers 404
   std::wstring local = scratch_.File(L"page.bin");
-  DownloadResult result = DownloadFile(Url("http", Ports().http, path), local, nullptr, L"");
+  DownloadResult result = DownloadFile(Url("http", FixtureServerPorts().http, path), local, nullptr, L"");
   EXPECT_TRUE(result.ok);
   std::string page = ReadFileBytes(local);
   EXPECT_NE(std::string::npos, page.find("<h1>404</h1>")) << page;
@@ -292,8 +242,8 @@ TEST_F(DownloadFileTest, AnErrorPageIsWrittenLikeAnyBody) {
 
 TEST_F(DownloadFileTest, SendsTheUserAgentAndAsksPastCaches) {
   std::string path = Publish(PackageBytes(100));
-  ASSERT_TRUE(DownloadFile(Url("http", Ports().http, path), scratch_.File(L"a.bin"), nullptr, L"").ok);
-  ASSERT_TRUE(DownloadFile(Url("http", Ports().http, path), scratch_.File(L"b.bin"), nullptr, L"Agent/2").ok);
+  ASSERT_TRUE(DownloadFile(Url("http", FixtureServerPorts().http, path), scratch_.File(L"a.bin"), nullptr, L"").ok);
+  ASSERT_TRUE(DownloadFile(Url("http", FixtureServerPorts().http, path), scratch_.File(L"b.bin"), nullptr, L"Agent/2").ok);
   nlohmann::json requests = Requests(path);
   ASSERT_EQ(4u, requests.size());
   for (size_t i = 0; i < requests.size(); ++i) {
@@ -327,7 +277,7 @@ TEST_P(DownloadFailureTest, AnIncompleteBodyFailsAndKeepsWhatArrived) {
   SetFault(path, c.fault);
   std::wstring local = scratch_.File(L"part.bin");
 
-  DownloadResult result = DownloadFile(Url("http", Ports().http, path), local, nullptr, L"");
+  DownloadResult result = DownloadFile(Url("http", FixtureServerPorts().http, path), local, nullptr, L"");
 
   EXPECT_FALSE(result.ok);
   EXPECT_NE(c.errorTypes.end(), std::find(c.errorTypes.begin(), c.errorTypes.end(), result.errorType))
@@ -388,24 +338,24 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, DownloadSetupFailureTest,
     ::testing::Values(
         SetupFailureCase{"CapitalScheme",
-                         [](const std::string& path) { return Url("HTTP", Ports().http, path); }, {4}},
+                         [](const std::string& path) { return Url("HTTP", FixtureServerPorts().http, path); }, {4}},
         SetupFailureCase{"NoPath",
-                         [](const std::string&) { return Url("http", Ports().http, ""); }, {4}},
+                         [](const std::string&) { return Url("http", FixtureServerPorts().http, ""); }, {4}},
         // The name is resolved when the request is sent.
         SetupFailureCase{"UnresolvableHost",
                          [](const std::string& path) { return Utf8ToWide("http://wex-nowhere.invalid" + path); },
                          {6, 8}},
         SetupFailureCase{"RefusedPort",
-                         [](const std::string& path) { return Url("http", Ports().closed, path); }, {8}},
+                         [](const std::string& path) { return Url("http", FixtureServerPorts().closed, path); }, {8}},
         // The platform's checks stay: the kit's self-signed certificate is refused.
         SetupFailureCase{"UntrustedCertificate",
-                         [](const std::string& path) { return Url("https", Ports().https, path); }, {8}}),
+                         [](const std::string& path) { return Url("https", FixtureServerPorts().https, path); }, {8}}),
     [](const ::testing::TestParamInfo<SetupFailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DownloadFileTest, AnUnwritableLocalPathIsErrorEighteen) {
   std::string path = Publish(PackageBytes(1000));
   DownloadResult result =
-      DownloadFile(Url("http", Ports().http, path), scratch_.File(L"missing\\p.bin"), nullptr, L"");
+      DownloadFile(Url("http", FixtureServerPorts().http, path), scratch_.File(L"missing\\p.bin"), nullptr, L"");
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(18, result.errorType);
   EXPECT_EQ(ERROR_PATH_NOT_FOUND, result.errorCode);
@@ -421,7 +371,7 @@ TEST_F(DownloadFileTest, ACancelledDownloadStopsBeforeItsNextChunk) {
   int calls = 0;
   std::wstring local = scratch_.File(L"c.bin");
 
-  DownloadResult result = DownloadFile(Url("http", Ports().http, path), local,
+  DownloadResult result = DownloadFile(Url("http", FixtureServerPorts().http, path), local,
                                        [&](int, int) {
                                          ++calls;
                                          cancel = true;
@@ -441,7 +391,7 @@ TEST_F(DownloadFileTest, ACancelledDownloadStopsBeforeItsNextChunk) {
 TEST_F(DownloadFileTest, AnAlreadyCancelledDownloadSendsNothing) {
   std::string path = Publish(PackageBytes(1000));
   std::atomic<bool> cancel{true};
-  DownloadResult result = DownloadFile(Url("http", Ports().http, path), scratch_.File(L"c.bin"), nullptr, L"", &cancel);
+  DownloadResult result = DownloadFile(Url("http", FixtureServerPorts().http, path), scratch_.File(L"c.bin"), nullptr, L"", &cancel);
   EXPECT_FALSE(result.ok);
   EXPECT_EQ(kDownloadCancelled, result.errorType);
   EXPECT_EQ(0u, Requests(path).size());

@@ -192,8 +192,8 @@ class PipelineFailures : public InstallPipelineTest,
   using InstallPipelineTest::PublishStandardPackages;
   using InstallPipelineTest::StandardCatalogue;
   using InstallPipelineTest::WriteCatalogue;
-  std::string Site() const { return siteName_; }
   int HttpPort() const { return ports_.http; }
+  GlobalConfig& Config() { return config_; }
 };
 
 TEST_P(PipelineFailures, EndInOneFailureWithItsCode) {
@@ -266,6 +266,14 @@ INSTANTIATE_TEST_SUITE_P(
                                       {{"dropAfter", 1000}});
                     },
                     {100, 102, 200, 201, 202}, 11, "download component: Vendrix_setup.exe failed. error type: 11"},
+        FailureCase{"DownloadFolderCannotBeMade",
+                    [](InstallPipelineTest& t) {
+                      auto& f = static_cast<PipelineFailures&>(t);
+                      f.PublishStandardPackages();
+                      f.WriteCatalogue(f.StandardCatalogue(), true, true);
+                      f.Config().tempPath = L"Q:\\Temp\\Grelmfetch\\Component\\";  // no such drive
+                    },
+                    {100, 102, 200}, 1, "unknown exception occurred at installing progress."},
         FailureCase{"PackageFails",
                     [](InstallPipelineTest& t) {
                       auto& f = static_cast<PipelineFailures&>(t);

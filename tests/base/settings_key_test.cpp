@@ -8,26 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "support/registry_view.h"
+
 namespace {
 
-// The view in which the product's machine-wide keys live: a 64-bit test build
-// must look where the 32-bit product writes.
-#ifdef _WIN64
-constexpr REGSAM kProductView = KEY_WOW64_32KEY;
-#else
-constexpr REGSAM kProductView = 0;
-#endif
-
 constexpr wchar_t kTestsRoot[] = L"Software\\WexDownloaderTests";
-
-bool OnWindows64() {
-#ifdef _WIN64
-  return true;
-#else
-  BOOL wow64 = FALSE;
-  return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
-#endif
-}
 
 std::vector<BYTE> Bytes(const void* data, size_t size) {
   const auto* p = static_cast<const BYTE*>(data);

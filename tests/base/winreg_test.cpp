@@ -9,27 +9,14 @@
 #include <utility>
 #include <vector>
 
-namespace {
+#include "support/registry_view.h"
 
-#ifdef _WIN64
-constexpr REGSAM kProductView = KEY_WOW64_32KEY;
-#else
-constexpr REGSAM kProductView = 0;
-#endif
+namespace {
 
 constexpr char kSizeFailed[] = "Cannot get size of string value: RegGetValue failed.";
 constexpr char kGetFailed[] = "Cannot get string value: RegGetValue failed.";
 constexpr char kSetFailed[] = "Cannot write string value: RegSetValueEx failed.";
 constexpr char kCreateFailed[] = "RegCreateKeyEx failed.";
-
-bool OnWindows64() {
-#ifdef _WIN64
-  return true;
-#else
-  BOOL wow64 = FALSE;
-  return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64;
-#endif
-}
 
 // Gives each test its own key below Software\WexDownloaderTests in both
 // roots and removes them, in the product's view, with the system's own tree

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/scoped_handle.h"
+#include "component/result_codes.h"
 
 namespace {
 
@@ -20,19 +21,6 @@ static_assert(kSecureRequestFlags == 0x800100 && kPlainRequestFlags == 0x100);
 // than the largest chunk it takes, which leaves the data zero-terminated.
 constexpr size_t kInitialBufferBytes = 8193;
 
-// The failed step as the pipeline's result code.
-enum ErrorType : int {
-  kBadUrl = 4,
-  kOpenSession = 5,
-  kConnect = 6,
-  kOpenRequest = 7,
-  kSendRequest = 8,
-  kReceiveResponse = 9,
-  kQueryAvailable = 11,
-  kReadData = 12,
-  kNoBuffer = 13,
-  kLocalFile = 18,
-};
 
 DownloadResult Failure(int errorType, DWORD errorCode) {
   return DownloadResult{false, errorType, static_cast<int>(errorCode)};
@@ -106,7 +94,7 @@ DownloadResult DownloadFile(const std::wstring& url, const std::wstring& localPa
                             const DownloadProgress& progress, const std::wstring& userAgent,
                             const std::atomic<bool>* cancel) {
   std::optional<DownloadUrl> parts = SplitDownloadUrl(url);
-  if (!parts) return Failure(kBadUrl, ::GetLastError());
+  if (!parts) return Failure(kResultUrlSplit, ::GetLastError());
   const DWORD flags = parts->secure ? kSecureRequestFlags : kPlainRequestFlags;
   if (IsCancelled(cancel)) return Failure(kDownloadCancelled, ERROR_CANCELLED);
 
@@ -114,9 +102,9 @@ DownloadResult DownloadFile(const std::wstring& url, const std::wstring& localPa
   ScopedInternetHandle session(::WinHttpOpen(userAgent.empty() ? kDefaultUserAgent : userAgent.c_str(),
                                              WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                              WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) return Failure(kOpenSession, ::GetLastError());
+  if (!session) return Failure(kResultSessionOpen, ::GetLastError());
   ScopedInternetHandle connection(::WinHttpConnect(session.Get(), parts->host.c_str(), parts->port, 0));
-  if (!connection) return Failure(kConnect, ::GetLastError());
+  if (!connection) return Failure(kResultConnect, ::GetLastError());
 
   // The size query may fail in any of its steps; the length is then unknown.
   ScopedInternetHandle head(::WinHttpOpenRequest(connection.Get(), L"HEAD", parts->path.c_str(), nullptr,
@@ -129,11 +117,11 @@ DownloadResult DownloadFile(const std::wstring& url, const std::wstring& localPa
 
   ScopedInternetHandle get(::WinHttpOpenRequest(connection.Get(), L"GET", parts->path.c_str(), nullptr,
                                                 WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
-  if (!get) return Failure(kOpenRequest, ::GetLastError());
+  if (!get) return Failure(kResultRequestOpen, ::GetLastError());
   if (!::WinHttpSendRequest(get.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-    return Failure(kSendRequest, ::GetLastError());
+    return Failure(kResultRequestSend, ::GetLastError());
   }
-  if (!::WinHttpReceiveResponse(get.Get(), nullptr)) return Failure(kReceiveResponse, ::GetLastError());
+  if (!::WinHttpReceiveResponse(get.Get(), nullptr)) return Failure(kResultResponseReceive, ::GetLastError());
   // The status code is deliberately not looked at: an error page is written
   // like any body, and the caller's digest check rejects it.
   uint64_t expected = headLength.value_or(0);
@@ -141,19 +129,19 @@ DownloadResult DownloadFile(const std::wstring& url, const std::wstring& localPa
 
   ScopedHandle file(::CreateFileW(localPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return Failure(kLocalFile, ::GetLastError());
+  if (!file) return Failure(kResultFileReadWrite, ::GetLastError());
 
   std::vector<char> buffer;
   try {
     buffer.resize(kInitialBufferBytes);
   } catch (const std::bad_alloc&) {
-    return Failure(kNoBuffer, ERROR_NOT_ENOUGH_MEMORY);
+    return Failure(kResultNoBuffer, ERROR_NOT_ENOUGH_MEMORY);
   }
   uint64_t total = 0;
   for (;;) {
     if (IsCancelled(cancel)) return Failure(kDownloadCancelled, ERROR_CANCELLED);
     DWORD available = 0;
-    if (!::WinHttpQueryDataAvailable(get.Get(), &available)) return Failure(kQueryAvailable, ::GetLastError());
+    if (!::WinHttpQueryDataAvailable(get.Get(), &available)) return Failure(kResultDataAvailable, ::GetLastError());
     if (available == 0) break;
     if (available >= buffer.size()) {
       // One chunk at a time: the buffer grows to the largest chunk seen.
@@ -162,25 +150,25 @@ DownloadResult DownloadFile(const std::wstring& url, const std::wstring& localPa
         buffer.shrink_to_fit();
         buffer.resize(static_cast<size_t>(available) + 1);
       } catch (const std::bad_alloc&) {
-        return Failure(kNoBuffer, ERROR_NOT_ENOUGH_MEMORY);
+        return Failure(kResultNoBuffer, ERROR_NOT_ENOUGH_MEMORY);
       }
     }
     std::memset(buffer.data(), 0, static_cast<size_t>(available) + 1);
     DWORD read = 0;
     if (!::WinHttpReadData(get.Get(), buffer.data(), available, &read)) {
-      return Failure(kReadData, ::GetLastError());
+      return Failure(kResultDataRead, ::GetLastError());
     }
     if (read == 0) break;
     total += read;
     DWORD written = 0;
     if (!::WriteFile(file.Get(), buffer.data(), read, &written, nullptr)) {
-      return Failure(kLocalFile, ::GetLastError());
+      return Failure(kResultFileReadWrite, ::GetLastError());
     }
-    if (written != read) return Failure(kLocalFile, ERROR_WRITE_FAULT);
+    if (written != read) return Failure(kResultFileReadWrite, ERROR_WRITE_FAULT);
     if (progress && expected != 0) progress(static_cast<int>(total * 100 / expected), 0);
     if (expected != 0 && total >= expected) return DownloadResult{true, 0, 0};
   }
   // The server has no more data.
-  if (expected != 0) return Failure(kQueryAvailable, ERROR_HANDLE_EOF);
+  if (expected != 0) return Failure(kResultDataAvailable, ERROR_HANDLE_EOF);
   return DownloadResult{true, 0, 0};
 }

@@ -37,7 +37,9 @@ class SelectionTest : public ::testing::Test {
     SettingsKey key;
     ASSERT_EQ(key.TryCreate(HKEY_LOCAL_MACHINE, component->registryKey), ERROR_SUCCESS);
     ASSERT_EQ(key.TryWriteString(L"InstallPath", folder.c_str()), ERROR_SUCCESS);
-    if (version) ASSERT_EQ(key.TryWriteString(L"Version", version), ERROR_SUCCESS);
+    if (version) {
+      ASSERT_EQ(key.TryWriteString(L"Version", version), ERROR_SUCCESS);
+    }
     std::wstring base = folder.back() == L'\\' ? folder : folder + L'\\';
     ::CreateDirectoryW(base.c_str(), nullptr);
     size_t count = component->markerFiles.size() - (missingMarker ? 1 : 0);

@@ -121,7 +121,9 @@ TEST_F(GlobalConfigTest, FirstRunSettlesAndRecordsEverything) {
   };
   for (size_t i = 0; i < inOrder.size(); ++i) {
     ASSERT_LT(at(inOrder[i]), static_cast<long>(texts.size())) << "missing: " << inOrder[i];
-    if (i) EXPECT_LT(at(inOrder[i - 1]), at(inOrder[i])) << inOrder[i];
+    if (i) {
+      EXPECT_LT(at(inOrder[i - 1]), at(inOrder[i])) << inOrder[i];
+    }
   }
 }
 

@@ -38,7 +38,7 @@ class DownloadFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(0, FixtureServerPorts().http) << "no fixture server: run the tests through ctest, whose fixture "
-                                  "dl_server_start writes C:\\wex\\testkit\\dl\\ports.json";
+                                  "wex_dl_server_start writes C:\\wex\\testkit\\dl\\ports.json";
   }
 
   void TearDown() override {

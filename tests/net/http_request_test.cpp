@@ -17,7 +17,7 @@
 namespace {
 
 // The loopback servers of tools/testkit/https_server.py, started by the ctest
-// fixture net_server_start, which writes their ports here.
+// fixture wex_net_server_start, which writes their ports here.
 constexpr wchar_t kPortsFile[] = L"C:\\wex\\testkit\\net\\ports.json";
 
 struct TestServers {
@@ -103,7 +103,7 @@ class HttpRequestTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(0, Servers().https) << "no test server: run the tests through ctest, whose fixture "
-                                     "net_server_start writes C:\\wex\\testkit\\net\\ports.json";
+                                     "wex_net_server_start writes C:\\wex\\testkit\\net\\ports.json";
   }
 };
 

@@ -45,7 +45,7 @@ std::string FixtureControl(const wchar_t* method, const std::string& pathAndQuer
                             static_cast<DWORD>(body.size()), 0) ||
       !::WinHttpReceiveResponse(request.Get(), nullptr)) {
     ADD_FAILURE() << "the fixture server's control endpoint is unreachable: run the tests "
-                     "through ctest, whose fixture dl_server_start starts it";
+                     "through ctest, whose fixture wex_dl_server_start starts it";
     return answer;
   }
   char buffer[4096];

@@ -1,5 +1,5 @@
 // The test kit's fixture server (tools/testkit/fixture_server.py) as tests
-// under Wine see it: started by the ctest fixture dl_server_start with its
+// under Wine see it: started by the ctest fixture wex_dl_server_start with its
 // state folder C:\wex\testkit\dl\.
 #pragma once
 

@@ -89,6 +89,9 @@ import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import server_process  # noqa: E402  (the sibling module of this test kit)
+
 LOOPBACK = "127.0.0.1"
 REPORT_PATH = "/bin/in/clientreport.php"
 CATALOGUE_PATHS = ("/downloads/xml/compoment.xml", "/open/qrmt/xml/compoment.xml")
@@ -464,82 +467,7 @@ def serve(state_dir, files, lifetime, ready=None, fixed_ports=None):
             os.unlink(fixture.path(name))
 
 
-def _gone(pid):
-    """True once the process has ended (an unreaped zombie counts as ended)."""
-    try:
-        with open("/proc/%d/stat" % pid) as f:
-            return f.read().rsplit(")", 1)[1].split()[0] == "Z"
-    except OSError:
-        return True
-
-
-def stop_server(state_dir):
-    pid_file = os.path.join(state_dir, "server.pid")
-    try:
-        with open(pid_file) as f:
-            pid = int(f.read().strip())
-    except (OSError, ValueError):
-        return
-    # A stale file may name a process that is not ours any more: only the
-    # server started for this very state folder is stopped.
-    try:
-        with open("/proc/%d/cmdline" % pid, "rb") as f:
-            argv = f.read().decode(errors="replace").split("\0")
-    except OSError:
-        argv = []
-    try:
-        if not any(a.endswith("fixture_server.py") for a in argv) or state_dir not in argv:
-            raise ProcessLookupError
-        os.kill(pid, signal.SIGTERM)
-        for _ in range(100):
-            if _gone(pid):
-                break
-            time.sleep(0.05)
-        else:
-            os.kill(pid, signal.SIGKILL)
-    except ProcessLookupError:
-        pass
-    for name in ("server.pid", "ports.json"):
-        path = os.path.join(state_dir, name)
-        if os.path.exists(path):
-            os.unlink(path)
-
-
-def start_detached(state_dir, files, lifetime, fixed_ports=None):
-    """Starts the server in its own session on /dev/null (ctest waits until
-    every holder of a test's output pipe has closed it) and returns once
-    ports.json is written."""
-    os.makedirs(state_dir, exist_ok=True)
-    stop_server(state_dir)
-    log_file = os.path.join(state_dir, "server.log")
-    read_end, write_end = os.pipe()
-    if os.fork() == 0:
-        os.close(read_end)
-        os.setsid()
-        if os.fork() != 0:
-            os._exit(0)
-        null = os.open(os.devnull, os.O_RDWR)
-        log = os.open(log_file, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
-        os.dup2(null, 0)
-        os.dup2(log, 1)
-        os.dup2(log, 2)
-        _write_atomically(os.path.join(state_dir, "server.pid"), str(os.getpid()))
-
-        def ready():
-            os.write(write_end, b"1")
-            os.close(write_end)
-        try:
-            serve(state_dir, files, lifetime, ready, fixed_ports)
-        finally:
-            os._exit(0)
-    os.close(write_end)
-    os.wait()
-    ok = os.read(read_end, 1) == b"1"
-    os.close(read_end)
-    if not ok:
-        sys.exit("the fixture server did not start; see " + log_file)
-    with open(os.path.join(state_dir, "ports.json")) as f:
-        print("fixture server ports: " + f.read())
+SCRIPT = "fixture_server.py"
 
 
 def main():
@@ -561,14 +489,15 @@ def main():
     state_dir = os.path.abspath(args.state_dir)
     files = os.path.abspath(args.files) if args.files else os.path.join(state_dir, "files")
     if args.command == "stop":
-        stop_server(state_dir)
+        server_process.stop_server(state_dir, SCRIPT)
     elif args.command == "start":
         if args.state_dir != state_dir or args.files != files:
             # The detached server keeps this command line: stop compares it.
             os.execv(sys.executable, [sys.executable, os.path.abspath(__file__), "start", "--state-dir",
                                       state_dir, "--files", files, "--lifetime", str(args.lifetime),
                                       "--ports", args.ports])
-        start_detached(state_dir, files, args.lifetime, fixed_ports)
+        server_process.start_detached(
+            state_dir, SCRIPT, lambda ready: serve(state_dir, files, args.lifetime, ready, fixed_ports))
     else:
         os.makedirs(state_dir, exist_ok=True)
         serve(state_dir, files, args.lifetime, fixed_ports=fixed_ports)

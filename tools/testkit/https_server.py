@@ -38,6 +38,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import proxy  # noqa: E402  (the sibling module of this test kit)
+import server_process  # noqa: E402
 
 LOOPBACK = "127.0.0.1"
 TEST_HOST = "wex-test.invalid"
@@ -369,89 +370,6 @@ def serve(port_file, log_file, lifetime, ready=None):
         os.unlink(port_file)
 
 
-def _paths(state_dir):
-    return (os.path.join(state_dir, "ports.json"), os.path.join(state_dir, "server.pid"),
-            os.path.join(state_dir, "server.log"))
-
-
-def _running(pid):
-    """False once the process has ended, even while it waits to be reaped."""
-    try:
-        with open("/proc/%d/stat" % pid) as f:
-            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
-    except OSError:
-        return False
-
-
-def stop_server(state_dir):
-    port_file, pid_file, _ = _paths(state_dir)
-    try:
-        with open(pid_file) as f:
-            pid = int(f.read().strip())
-    except (OSError, ValueError):
-        return
-    # A stale file may name a process that is no longer ours: only a server
-    # started for this very state folder is stopped.
-    try:
-        with open("/proc/%d/cmdline" % pid, "rb") as f:
-            ours = f.read().decode(errors="replace").split("\0")
-    except OSError:
-        ours = []
-    try:
-        if "https_server.py" not in " ".join(ours) or state_dir not in ours:
-            raise ProcessLookupError
-        os.kill(pid, signal.SIGTERM)
-        for _ in range(100):
-            if not _running(pid):
-                break
-            time.sleep(0.05)
-        else:
-            os.kill(pid, signal.SIGKILL)
-    except ProcessLookupError:
-        pass
-    for path in (pid_file, port_file):
-        if os.path.exists(path):
-            os.unlink(path)
-
-
-def start_detached(state_dir, lifetime):
-    """Starts the server in its own session with no inherited descriptors
-    (ctest waits until every holder of a test's output pipe has closed it),
-    and returns once the ports file is written."""
-    os.makedirs(state_dir, exist_ok=True)
-    stop_server(state_dir)
-    port_file, pid_file, log_file = _paths(state_dir)
-    read_end, write_end = os.pipe()
-    if os.fork() == 0:
-        os.close(read_end)
-        os.setsid()
-        if os.fork() != 0:
-            os._exit(0)
-        null = os.open(os.devnull, os.O_RDWR)
-        log = os.open(log_file, os.O_WRONLY | os.O_CREAT | os.O_APPEND, 0o644)
-        os.dup2(null, 0)
-        os.dup2(log, 1)
-        os.dup2(log, 2)
-        with open(pid_file, "w") as f:
-            f.write(str(os.getpid()))
-
-        def ready():
-            os.write(write_end, b"1")
-            os.close(write_end)
-        try:
-            serve(port_file, log_file, lifetime, ready)
-        finally:
-            os._exit(0)
-    os.close(write_end)
-    os.wait()
-    ok = os.read(read_end, 1) == b"1"
-    os.close(read_end)
-    if not ok:
-        sys.exit("the test server did not start; see " + log_file)
-    with open(port_file) as f:
-        print("test server ports: " + f.read())
-
-
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("command", choices=["run", "start", "stop"])
@@ -471,9 +389,12 @@ def main():
     elif not args.state_dir:
         parser.error("start and stop need --state-dir")
     elif args.command == "start":
-        start_detached(args.state_dir, args.lifetime)
+        port_file = os.path.join(args.state_dir, "ports.json")
+        log_file = os.path.join(args.state_dir, "server.log")
+        server_process.start_detached(args.state_dir, "https_server.py",
+                                      lambda ready: serve(port_file, log_file, args.lifetime, ready))
     else:
-        stop_server(args.state_dir)
+        server_process.stop_server(args.state_dir, "https_server.py")
 
 
 if __name__ == "__main__":

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/registry_view.h"
+#include "support/test_paths.h"
 
 namespace {
 
@@ -25,10 +26,7 @@ std::vector<BYTE> Bytes(const void* data, size_t size) {
 class TestKey {
  public:
   explicit TestKey(HKEY root) : root_(root) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name();
-    std::replace(name.begin(), name.end(), '/', '_');
-    name_ = std::wstring(name.begin(), name.end()) + L"_" + std::to_wstring(::GetCurrentProcessId());
+    name_ = UniqueTestName();
     path_ = std::wstring(kTestsRoot) + L"\\" + name_;
     Remove();
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/registry_view.h"
+#include "support/test_paths.h"
 
 namespace {
 
@@ -24,10 +25,7 @@ constexpr char kCreateFailed[] = "RegCreateKeyEx failed.";
 class WinregTest : public ::testing::Test {
  protected:
   WinregTest() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name();
-    std::replace(name.begin(), name.end(), '/', '_');
-    name_ = std::wstring(name.begin(), name.end()) + L"_" + std::to_wstring(::GetCurrentProcessId());
+    name_ = UniqueTestName();
     path_ = std::wstring(kTestsRoot) + L"\\" + name_;
     Remove();
   }

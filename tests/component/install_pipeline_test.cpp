@@ -40,8 +40,7 @@ class InstallPipelineTest : public ::testing::Test {
     ASSERT_NE(FixtureServerPorts().http, 0) << "no fixture server: run through ctest";
     DeletePlatformKeys();
     // A site of this test's own: its catalogue, packages and listeners.
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    siteName_ = std::string(info->name()) + "-" + std::to_string(::GetCurrentProcessId());
+    siteName_ = WideToUtf8(UniqueTestName());
     siteFolder_ = std::wstring(kFixtureStateDir) + L"sites\\" + Utf8ToWide(siteName_) + L"\\";
     RemoveFolderWhenReleased(siteFolder_);
     ::CreateDirectoryW((std::wstring(kFixtureStateDir) + L"sites").c_str(), nullptr);

@@ -15,16 +15,19 @@
 #include "base/scoped_handle.h"
 #include "base/text_convert.h"
 
-ScratchFolder::ScratchFolder() {
-  static std::atomic<int> counter{0};
+std::wstring UniqueTestName() {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
   std::wstring name = info ? Utf8ToWide(std::string(info->test_suite_name()) + "." + info->name())
-                           : L"scratch";
+                           : L"test";
   for (wchar_t& c : name) {
     if (c == L'/' || c == L'\\' || c == L':') c = L'_';
   }
-  path_ = L"C:\\wex\\scratch\\" + name + L"_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
-          std::to_wstring(counter++) + L"\\";
+  return name + L"_" + std::to_wstring(::GetCurrentProcessId());
+}
+
+ScratchFolder::ScratchFolder() {
+  static std::atomic<int> counter{0};
+  path_ = L"C:\\wex\\scratch\\" + UniqueTestName() + L"_" + std::to_wstring(counter++) + L"\\";
   ::CreateDirectoryW(L"C:\\wex\\scratch", nullptr);
   std::vector<std::wstring> failed;
   DeleteDirectoryTree(path_, failed, false);

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+// "Suite.Name_<process id>" of the running test, usable in file and key
+// names ('/', '\\' and ':' become '_'); "test_<process id>" outside a test.
+std::wstring UniqueTestName();
+
 // A fresh, empty folder unique to the calling test; removed on destruction.
 class ScratchFolder {
  public:

@@ -40,7 +40,8 @@ std::wstring InstallPipeline::DownloadComponentXml() {
   wchar_t temp[MAX_PATH + 1] = {};
   DWORD length = ::GetTempPathW(MAX_PATH, temp);
   std::wstring folder = std::wstring(temp, length) + L"WexDownload\\";
-  CreateFolderOrThrow(folder);
+  // A folder that cannot be made surfaces below as the missing temporary file.
+  if (!IsFolder(folder)) ::CreateDirectoryW(folder.c_str(), nullptr);
 
   wchar_t file[MAX_PATH] = {};
   if (!::GetTempFileNameW(folder.c_str(), L"", 0, file)) {

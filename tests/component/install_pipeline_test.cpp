@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <thread>
 
 #include "base/file_hash.h"
@@ -56,6 +57,7 @@ class InstallPipelineTest : public ::testing::Test {
     config_.installUI = true;
   }
   void TearDown() override {
+    if (savedTmp_) ::SetEnvironmentVariableW(L"TMP", savedTmp_->empty() ? nullptr : savedTmp_->c_str());
     DeletePlatformKeys();
     RemoveFolderWhenReleased(scratch_.Path());
   }
@@ -64,6 +66,13 @@ class InstallPipelineTest : public ::testing::Test {
     return {"https://127.0.0.1:" + std::to_string(ports_.https) + "/downloads/xml/compoment.xml",
             "https://127.0.0.1:" + std::to_string(ports_.fallbackHttps) +
                 "/open/qrmt/xml/compoment.xml"};
+  }
+
+  // Points the process's temporary folder (TMP) at `folder` until TearDown.
+  void RedirectTempFolder(const std::wstring& folder) {
+    wchar_t old[MAX_PATH + 1] = {};
+    if (!savedTmp_) savedTmp_ = std::wstring(old, ::GetEnvironmentVariableW(L"TMP", old, MAX_PATH + 1));
+    ::SetEnvironmentVariableW(L"TMP", folder.c_str());
   }
 
   // A package of the test kit for `component`, published under pkg/.
@@ -121,6 +130,7 @@ class InstallPipelineTest : public ::testing::Test {
   FixturePorts ports_;
   std::string siteName_;
   std::wstring siteFolder_;
+  std::optional<std::wstring> savedTmp_;
 };
 
 TEST_F(InstallPipelineTest, WholeRunFromFallbackCatalogueToInstalledComponents) {
@@ -193,6 +203,12 @@ class PipelineFailures : public InstallPipelineTest,
   using InstallPipelineTest::WriteCatalogue;
   int HttpPort() const { return ports_.http; }
   GlobalConfig& Config() { return config_; }
+  void BlockTemporaryFolder() {
+    std::wstring temp = scratch_.Path() + L"tmp\\";
+    ::CreateDirectoryW(temp.c_str(), nullptr);
+    WriteFileBytes(temp + L"WexDownload", "not a folder");
+    RedirectTempFolder(temp);
+  }
 };
 
 TEST_P(PipelineFailures, EndInOneFailureWithItsCode) {
@@ -218,6 +234,15 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"NoCatalogue", [](InstallPipelineTest&) {}, {100, 101}, 2,
                     "stop install by download component xml error."},
+        // A file where the catalogue's temporary folder belongs.
+        FailureCase{"NoTemporaryCatalogueFile",
+                    [](InstallPipelineTest& t) {
+                      auto& f = static_cast<PipelineFailures&>(t);
+                      f.PublishStandardPackages();
+                      f.WriteCatalogue(f.StandardCatalogue(), true, true);
+                      f.BlockTemporaryFolder();
+                    },
+                    {100, 101}, 18, "get temp file failed. Error code: "},
         FailureCase{"NotXml",
                     [](InstallPipelineTest& t) {
                       static_cast<PipelineFailures&>(t).WriteCatalogue("<<not xml", true, true);

@@ -115,3 +115,12 @@ bool IsLoggingStopped();
 #define LOG_INFO(module) WEX_LOG(kLogInfo, module)
 #define LOG_WARN(module) WEX_LOG(kLogWarn, module)
 #define LOG_ERROR(module) WEX_LOG(kLogError, module)
+
+// For lines that name an operation other than the enclosing C++ function
+// (a step split into helpers, or run on a window's behalf). `function` must
+// be a string literal; it is written as it stands.
+#define WEX_LOG_AS(level, module, function) \
+  ::LogStatement((level), (module), __FILE__, (function), __LINE__)
+#define LOG_INFO_AS(module, function) WEX_LOG_AS(kLogInfo, module, function)
+#define LOG_WARN_AS(module, function) WEX_LOG_AS(kLogWarn, module, function)
+#define LOG_ERROR_AS(module, function) WEX_LOG_AS(kLogError, module, function)

@@ -90,14 +90,14 @@ std::pair<int32_t, ComponentItem> ReadComponentItem(const pugi::xml_node& item) 
 
 bool ComponentCatalogue::ParseComponentXml(const std::wstring& path, int* resultCode) {
   if (path.empty()) {
-    LOG_ERROR("Component") << "xml path is null!";
+    LOG_ERROR_AS("Component", "CMainWnd::ParseComponentXml") << "xml path is null!";
     *resultCode = 1;
     return false;
   }
   pugi::xml_document document;
   pugi::xml_parse_result parsed = document.load_file(path.c_str());
   if (!parsed) {
-    LOG_ERROR("Component") << "load component xml failed.";
+    LOG_ERROR_AS("Component", "CMainWnd::ParseComponentXml") << "load component xml failed.";
     *resultCode = 3;
     return false;
   }
@@ -130,7 +130,7 @@ void ComponentCatalogue::ParseChannelComponent(const pugi::xml_node& otherConfig
       for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
         if (c.type() == pugi::node_element) ++children;
       }
-      LOG_INFO("Component") << "get channel: " << supplyid_ << " " << children << " components.";
+      LOG_INFO_AS("Component", "CMainWnd::ParseChannelComponent") << "get channel: " << supplyid_ << " " << children << " components.";
       channelItems_ = std::move(fresh);
     };
     std::wstring range = Attribute(element, L"ChannelRange");

@@ -45,7 +45,7 @@ std::wstring InstallPipeline::DownloadComponentXml() {
 
   wchar_t file[MAX_PATH] = {};
   if (!::GetTempFileNameW(folder.c_str(), L"", 0, file)) {
-    LOG_ERROR("ComponentXml") << "get temp file failed. Error code: " << ::GetLastError();
+    LOG_ERROR_AS("ComponentXml", "CMainWnd::DownloadComponentXml") << "get temp file failed. Error code: " << ::GetLastError();
     resultCode = kResultFileReadWrite;
     return {};
   }
@@ -60,7 +60,7 @@ std::wstring InstallPipeline::DownloadComponentXml() {
       good = true;
       break;
     }
-    LOG_ERROR("ComponentXml") << "download component file use " << Utf8ToWide(url)
+    LOG_ERROR_AS("ComponentXml", "CMainWnd::DownloadComponentXml") << "download component file use " << Utf8ToWide(url)
                               << " failed. http code: " << answer.statusCode
                               << " error code: " << ::GetLastError();
   }
@@ -73,7 +73,7 @@ std::wstring InstallPipeline::DownloadComponentXml() {
     std::fwrite(answer.body.data(), 1, answer.body.size(), out);
     std::fclose(out);
   }
-  LOG_INFO("ComponentXml") << "download component xml success. file path: " << path;
+  LOG_INFO_AS("ComponentXml", "CMainWnd::DownloadComponentXml") << "download component xml success. file path: " << path;
   return path;
 }
 
@@ -87,7 +87,7 @@ bool InstallPipeline::DownloadComponent() {
 
     if (FileExists(localPath)) {
       if (HexDigestEquals(GetFileHexMd5(localPath), expected)) {
-        LOG_INFO("Component") << item.name << " is existed. path: " << localPath;
+        LOG_INFO_AS("Component", "CMainWnd::DownloadComponent") << item.name << " is existed. path: " << localPath;
         item.packagePath = localPath;
         continue;
       }
@@ -96,14 +96,14 @@ bool InstallPipeline::DownloadComponent() {
 
     PostProgress(0);  // each downloaded package's progress starts at zero
     Report(201, 0, item.id, 0);
-    LOG_INFO("Component") << "start download component name: " << item.name << " url:["
+    LOG_INFO_AS("Component", "CMainWnd::DownloadComponent") << "start download component name: " << item.name << " url:["
                           << item.url << "] localPath:[" << localPath << "]";
     DownloadResult result = DownloadFile(
         item.url, localPath, [this](int percent, int) { PostProgress(percent); }, kPackageUserAgent,
         &cancelled_);
     if (Cancelled()) return false;
     if (!result.ok) {
-      LOG_ERROR("Component") << "download component: " << item.name
+      LOG_ERROR_AS("Component", "CMainWnd::DownloadComponent") << "download component: " << item.name
                              << " failed. error type: " << result.errorType
                              << " error code: " << result.errorCode;
       resultCode = result.errorType;
@@ -111,12 +111,12 @@ bool InstallPipeline::DownloadComponent() {
       return false;
     }
     Report(203, 0, item.id, 0);
-    LOG_INFO("Component") << "download component name:" << item.name << " success localPath:["
+    LOG_INFO_AS("Component", "CMainWnd::DownloadComponent") << "download component name:" << item.name << " success localPath:["
                           << localPath << "]";
     std::string digest = GetFileHexMd5(localPath);
-    LOG_INFO("Component") << "local component file " << item.name << " md5: " << digest;
+    LOG_INFO_AS("Component", "CMainWnd::DownloadComponent") << "local component file " << item.name << " md5: " << digest;
     if (!HexDigestEquals(digest, expected)) {
-      LOG_ERROR("Component") << "local component file md5 check failed. local md5: " << digest
+      LOG_ERROR_AS("Component", "CMainWnd::DownloadComponent") << "local component file md5 check failed. local md5: " << digest
                              << " server md5: " << item.hash;
       resultCode = kResultMd5Mismatch;
       Report(202, kResultMd5Mismatch, item.id, result.errorCode);

@@ -87,7 +87,7 @@ bool InstallPipeline::InstallComponent() {
     // The registry returns its error without setting the thread's last
     // error: put it there so that the line names the real cause.
     ::SetLastError(static_cast<DWORD>(created));
-    LOG_ERROR("Component") << "create " << kProductKeyPath << " reg path failed. error code: "
+    LOG_ERROR_AS("Component", "CMainWnd::InstallComponent") << "create " << kProductKeyPath << " reg path failed. error code: "
                            << ::GetLastError();
     resultCode = kResultRegAccess;
   }
@@ -113,7 +113,7 @@ bool InstallPipeline::InstallComponent() {
       RepairVolatileProductKey();
     } else if (created != ERROR_SUCCESS) {
       ::SetLastError(static_cast<DWORD>(created));
-      LOG_ERROR("Component") << "create " << item.writePathToRegKey
+      LOG_ERROR_AS("Component", "CMainWnd::InstallComponent") << "create " << item.writePathToRegKey
                              << " reg path failed. error code: " << ::GetLastError();
       resultCode = kResultRegAccess;
       break;
@@ -132,7 +132,7 @@ bool InstallPipeline::InstallComponent() {
     if (FileExists(setupFolder)) {
       std::vector<std::wstring> failedPaths;
       if (!DeleteDirectoryTree(setupFolder, failedPaths, /*deferToReboot=*/false)) {
-        LOG_WARN("Component") << "delete " << setupFolder << " failed. error code: "
+        LOG_WARN_AS("Component", "CMainWnd::InstallComponent") << "delete " << setupFolder << " failed. error code: "
                               << ::GetLastError();
         resultCode = kResultSetupDelete;
         break;
@@ -141,7 +141,7 @@ bool InstallPipeline::InstallComponent() {
 
     int exitCode = RunAndWait(item.packagePath, L"");
     if (exitCode == static_cast<int>(kPackageAlsoSuccess)) exitCode = 0;
-    LOG_INFO("Component") << "install component " << item.name << " Result[" << exitCode << "]";
+    LOG_INFO_AS("Component", "CMainWnd::InstallComponent") << "install component " << item.name << " Result[" << exitCode << "]";
     if (exitCode != 0) {
       resultCode = kResultPackageRun;
       break;
@@ -149,13 +149,13 @@ bool InstallPipeline::InstallComponent() {
 
     const std::wstring installer = setupFolder + L"Kallup.exe";
     if (!FileExists(installer)) {
-      LOG_ERROR("component") << installer << " don't exist!";
+      LOG_ERROR_AS("component", "CMainWnd::InstallComponent") << installer << " don't exist!";
       resultCode = kResultInvalidPackage;
       break;
     }
 
     exitCode = RunAndWait(installer, installerParameters);
-    LOG_INFO("Component") << "install component " << item.name << " installer [Kallup] Result["
+    LOG_INFO_AS("Component", "CMainWnd::InstallComponent") << "install component " << item.name << " installer [Kallup] Result["
                           << exitCode << "]";
     if (exitCode != 0) {
       resultCode = kResultInstallFailed;
@@ -172,9 +172,9 @@ bool InstallPipeline::InstallComponent() {
   const int code = resultCode.load();
   if (code != kResultSuccess) {
     Report(302, code, lastId, 0);
-    LOG_ERROR("Component") << "component install failed.";
+    LOG_ERROR_AS("Component", "CMainWnd::InstallComponent") << "component install failed.";
     return false;
   }
-  LOG_INFO("Component") << "component install success";
+  LOG_INFO_AS("Component", "CMainWnd::InstallComponent") << "component install success";
   return true;
 }

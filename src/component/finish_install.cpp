@@ -136,7 +136,7 @@ void RunFinishSteps(const GlobalConfig& config, LocalInfoMap& localInfos, bool c
   const std::wstring appStoreFolder = localInfos[kAppStoreId].installPath;
   const std::wstring appStoreProgram = appStoreFolder + L"\\Vendrix.exe";
   RunProgram(appStoreProgram, commandLine, /*hidden=*/false);  // outcome ignored
-  LOG_INFO("Window") << "start vendrix in command line: " << commandLine;
+  LOG_INFO_AS("Window", "CMainWnd::FinishInstall") << "start vendrix in command line: " << commandLine;
 
   if (!createIconOption) return;
   if (!config.pkgName.empty()) {

@@ -87,7 +87,7 @@ bool InstallPipeline::ParseComponentXml(const std::wstring& path) {
     return parsed;
   } catch (const std::logic_error& e) {
     // A malformed required number makes the whole catalogue unreadable.
-    LOG_ERROR("Component") << e.what();
+    LOG_ERROR_AS("Component", "CMainWnd::DoInstallComponent") << e.what();
     resultCode = kResultCatalogueParse;
     return false;
   }
@@ -103,14 +103,14 @@ bool InstallPipeline::CheckNeedInstallComponentItems() {
     if (!(config_.*component.wanted)) continue;
     const ComponentItem& item = needInstallItems.at(index++);
     if (item.id != component.id) {
-      LOG_ERROR("Component") << "component id: " << component.id << " is not in the component xml.";
+      LOG_ERROR_AS("Component", "CMainWnd::CheckNeedInstallComponentItems") << "component id: " << component.id << " is not in the component xml.";
       resultCode = kResultCatalogueParse;
       return false;
     }
     // Packages run with administrator rights: nothing may be written or run
     // outside the download and install roots.
     if (!IsSafeRelativePath(item.name) || !IsSafeRelativePath(item.localAddPath)) {
-      LOG_ERROR("Component") << "component id: " << component.id << " has an unsafe path. name: "
+      LOG_ERROR_AS("Component", "CMainWnd::CheckNeedInstallComponentItems") << "component id: " << component.id << " has an unsafe path. name: "
                              << item.name << " localaddpath: " << item.localAddPath;
       resultCode = kResultCatalogueParse;
       return false;
@@ -176,10 +176,10 @@ void InstallPipeline::DoInstallComponent() {
   } catch (const RunCancelled&) {
     notifyFailure = false;
   } catch (const std::logic_error& e) {
-    LOG_ERROR("Component") << e.what();
+    LOG_ERROR_AS("Component", "CMainWnd::DoInstallComponent") << e.what();
   } catch (...) {
     resultCode = kResultCommon;
-    LOG_ERROR("component") << "unknown exception occurred at installing progress.";
+    LOG_ERROR_AS("component", "CMainWnd::DoInstallComponent") << "unknown exception occurred at installing progress.";
   }
   if (notifyFailure && !Cancelled()) {
     installState = kInstallFailed;

@@ -2,6 +2,8 @@
 // installation, and the one notification that ends it. The window owns the
 // pipeline and posts DoInstallComponent to the worker pool; the run reports
 // only through InstallObserver and EventReporter, so it runs without a window.
+// Its log lines name the steps as the main window's operations
+// ("CMainWnd::DownloadComponent"), the names support reads the logs by.
 #pragma once
 
 #include <atomic>

@@ -46,7 +46,7 @@ std::vector<nlohmann::json> ReadChannelDocuments(const std::wstring& path) {
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
   if (!file || !::GetFileSizeEx(file.Get(), &size)) {
-    LOG_ERROR("GConfig") << "get file size failed." << " error code: " << ::GetLastError();
+    LOG_ERROR_AS("GConfig", "GlobalConfig::InitParamsFromSelf") << "get file size failed." << " error code: " << ::GetLastError();
     return documents;
   }
   uint64_t cursor = static_cast<uint64_t>(size.QuadPart);
@@ -56,31 +56,31 @@ std::vector<nlohmann::json> ReadChannelDocuments(const std::wstring& path) {
       ::SetLastError(ERROR_NEGATIVE_SEEK);
     }
     if (cursor < ChannelTrailer::kSize || !ReadAt(file.Get(), cursor - sizeof raw, raw, sizeof raw)) {
-      LOG_ERROR("GConfig") << "read extern data header failed." << " error code: " << ::GetLastError();
+      LOG_ERROR_AS("GConfig", "GlobalConfig::InitParamsFromSelf") << "read extern data header failed." << " error code: " << ::GetLastError();
       break;
     }
     cursor -= sizeof raw;
     ChannelTrailer trailer = ChannelTrailer::Parse(raw);
     if (!trailer.IsPlausible()) {
-      LOG_WARN("GConfig") << "check magic failed or length is zero";
+      LOG_WARN_AS("GConfig", "GlobalConfig::InitParamsFromSelf") << "check magic failed or length is zero";
       break;
     }
     // A length reaching past the start of the file is refused before any
     // allocation: a forged trailer must not make us reserve gigabytes.
     if (trailer.length > cursor) {
       ::SetLastError(ERROR_NEGATIVE_SEEK);
-      LOG_WARN("GConfig") << "read extern data failed." << " error code: " << ::GetLastError();
+      LOG_WARN_AS("GConfig", "GlobalConfig::InitParamsFromSelf") << "read extern data failed." << " error code: " << ::GetLastError();
       break;
     }
     cursor -= trailer.length;
     std::unique_ptr<char[]> data(new char[trailer.length]);
     if (!ReadAt(file.Get(), cursor, data.get(), trailer.length)) {
-      LOG_WARN("GConfig") << "read extern data failed." << " error code: " << ::GetLastError();
+      LOG_WARN_AS("GConfig", "GlobalConfig::InitParamsFromSelf") << "read extern data failed." << " error code: " << ::GetLastError();
       break;
     }
     std::string computed = GetDataHexMd5(data.get(), trailer.length);
     if (!HexDigestEquals(computed, trailer.digest)) {
-      LOG_ERROR("GConfig") << "extern data md5 is not equal to header md5. header md5: "
+      LOG_ERROR_AS("GConfig", "GlobalConfig::InitParamsFromSelf") << "extern data md5 is not equal to header md5. header md5: "
                            << trailer.digest << " data md5: " << computed;
       break;
     }
@@ -88,10 +88,10 @@ std::vector<nlohmann::json> ReadChannelDocuments(const std::wstring& path) {
     try {
       documents.push_back(nlohmann::json::parse(text));
     } catch (const std::exception& e) {
-      LOG_INFO("GConfig") << "parse the inject data: " << text << " failed. exception: " << e.what();
+      LOG_INFO_AS("GConfig", "GlobalConfig::InitParamsFromSelf") << "parse the inject data: " << text << " failed. exception: " << e.what();
       break;
     }
-    LOG_INFO("GConfig") << "find the inject data: " << text;
+    LOG_INFO_AS("GConfig", "GlobalConfig::InitParamsFromSelf") << "find the inject data: " << text;
   }
   return documents;
 }

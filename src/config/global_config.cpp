@@ -84,7 +84,7 @@ void GlobalConfig::Settle(const std::wstring& selfPath, const std::wstring& pref
   InitSupplyid();
   InitLanguageSetting(languageSource);
   if (handOff) handOff(*this);
-  LOG_INFO("GConfig") << "client id: 190912";
+  LOG_INFO_AS("GConfig", "GlobalConfig::GlobalConfig") << "client id: 190912";
 }
 
 void GlobalConfig::InitTempPath() {

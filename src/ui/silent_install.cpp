@@ -22,7 +22,7 @@ int SilentInstall::Run() {
   events_.ReportEvent(1, 0, 0, 0);
   if (pipeline_.AreAllComponentsInstalled()) {
     pipeline_.installState = kInstallCompleted;
-    LOG_INFO("MainWnd") << "all needed component installed.";
+    LOG_INFO_AS("MainWnd", "CMainWnd::OnPrepare") << "all needed component installed.";
     events_.ReportEvent(2, 0, 0, 0);
     OnInstallComplete();
   } else {

@@ -11,6 +11,7 @@ import argparse
 import hashlib
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -117,6 +118,16 @@ def main():
                  "start vendrix in command line:  -pkg com.example.game -apksupplyid 1001 -displayname Example ",
                  "WexDownload End."):
         check(line in text, "log lacks: " + line)
+    # The header's function field names the operation, whichever helper wrote the line.
+    for module, function, line in (
+            ("GConfig", "GlobalConfig::InitParamsFromSelf", "find the inject data: "),
+            ("ComponentXml", "CMainWnd::DownloadComponentXml", "download component xml success. file path: "),
+            ("Component", "CMainWnd::GetNeedInstallComponentItems", "need install component: 7"),
+            ("Component", "CMainWnd::DownloadComponent", "start download component name: "),
+            ("Component", "CMainWnd::InstallComponent", "component install success"),
+            ("Window", "CMainWnd::FinishInstall", "start vendrix in command line: ")):
+        pattern = r"\[%s\]\[[^\]]+\]\[%s@\d+\] %s" % (module, re.escape(function), re.escape(line))
+        check(re.search(pattern, text), "log lacks %s in %s under %s" % (line, function, module))
 
     check(os.path.exists(cmdline_file), "the app store was not started")
     if os.path.exists(cmdline_file):

@@ -333,11 +333,12 @@ TEST_F(InstallPipelineTest, DetachStopsARunningDownload) {
   auto pipeline = std::make_unique<InstallPipeline>(config_, observer_, events_, Locations());
   std::thread run([&] { pipeline->DoInstallComponent(); });
   DWORD start = ::GetTickCount();
-  while (std::none_of(events_.Events().begin(), events_.Events().end(),
-                      [](const RecordedEvent& e) { return e.code == 201; }) &&
-         ::GetTickCount() - start < 30000) {
-    ::Sleep(20);
-  }
+  auto downloadStarted = [&] {
+    std::vector<RecordedEvent> events = events_.Events();  // a snapshot: the run adds to them
+    return std::any_of(events.begin(), events.end(), [](const RecordedEvent& e) { return e.code == 201; });
+  };
+  while (!downloadStarted() && ::GetTickCount() - start < 30000) ::Sleep(20);
+  EXPECT_TRUE(downloadStarted()) << "the package download never started";
   pipeline->DetachAndWait();
   size_t eventsAtDetach = events_.Events().size();
   run.join();

@@ -87,12 +87,12 @@ import sys
 import threading
 import time
 import urllib.parse
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from http.server import BaseHTTPRequestHandler
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import server_process  # noqa: E402  (the sibling module of this test kit)
 
-LOOPBACK = "127.0.0.1"
+LOOPBACK = server_process.LOOPBACK
 REPORT_PATH = "/bin/in/clientreport.php"
 CATALOGUE_PATHS = ("/downloads/xml/compoment.xml", "/open/qrmt/xml/compoment.xml")
 DEFAULT_CHUNK = 65536
@@ -221,28 +221,14 @@ class Fixture:
             server.server_close()
 
 
-class _Server(ThreadingHTTPServer):
-    daemon_threads = True
-    allow_reuse_address = True
+class _Server(server_process.LoopbackHttpServer):
     request_queue_size = 64
 
     def __init__(self, fixture, name, root, context, port=0):
-        super().__init__((LOOPBACK, port), _Handler)
+        super().__init__(port, _Handler, context, lambda text: fixture.log_line(name + ": " + text))
         self.fixture = fixture
         self.name = name
         self.root = root
-        self.context = context
-
-    def get_request(self):
-        sock, address = super().get_request()
-        if self.context is not None:
-            # The handshake runs on the handler's thread at its first read, so
-            # a stalled or refusing client never blocks the accepting loop.
-            sock = self.context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False)
-        return sock, address
-
-    def handle_error(self, request, client_address):
-        self.fixture.log_line("%s: connection from %s ended: %s" % (self.name, client_address, sys.exc_info()[1]))
 
 
 class _Handler(BaseHTTPRequestHandler):

@@ -34,13 +34,13 @@ import tempfile
 import threading
 import time
 import urllib.parse
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from http.server import BaseHTTPRequestHandler
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import proxy  # noqa: E402  (the sibling module of this test kit)
 import server_process  # noqa: E402
 
-LOOPBACK = "127.0.0.1"
+LOOPBACK = server_process.LOOPBACK
 TEST_HOST = "wex-test.invalid"
 
 
@@ -137,25 +137,10 @@ class _Handler(BaseHTTPRequestHandler):
         self.wfile.flush()
 
 
-class _Server(ThreadingHTTPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
+class _Server(server_process.LoopbackHttpServer):
     def __init__(self, owner, context=None):
-        super().__init__((LOOPBACK, 0), _Handler)
+        super().__init__(0, _Handler, context, owner.log_line)
         self.owner = owner
-        self.context = context
-
-    def get_request(self):
-        sock, address = super().get_request()
-        if self.context is not None:
-            # The handshake runs on the handler's thread at its first read, so
-            # a stalled client never blocks the accepting loop.
-            sock = self.context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False)
-        return sock, address
-
-    def handle_error(self, request, client_address):
-        self.owner.log_line("connection from %s ended: %s" % (client_address, sys.exc_info()[1]))
 
 
 def make_certificate(folder):

@@ -1,4 +1,5 @@
-"""Running a test-kit server detached from ctest, and stopping it again.
+"""What the test-kit servers share: their loopback listener, and running
+detached from ctest and stopping again.
 
 A server started for a state folder keeps these files there:
   server.pid   its process id
@@ -11,6 +12,33 @@ import os
 import signal
 import sys
 import time
+from http.server import ThreadingHTTPServer
+
+LOOPBACK = "127.0.0.1"
+
+
+class LoopbackHttpServer(ThreadingHTTPServer):
+    """An HTTP listener on 127.0.0.1 (port 0: any free port); with an SSL
+    context it speaks HTTPS. Connections that end in an error are reported to
+    `log_line`, a callable taking one text."""
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, port, handler, context, log_line):
+        super().__init__((LOOPBACK, port), handler)
+        self.context = context
+        self._log_line = log_line
+
+    def get_request(self):
+        sock, address = super().get_request()
+        if self.context is not None:
+            # The handshake runs on the handler's thread at its first read, so
+            # a stalled or refusing client never blocks the accepting loop.
+            sock = self.context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False)
+        return sock, address
+
+    def handle_error(self, request, client_address):
+        self._log_line("connection from %s ended: %s" % (client_address, sys.exc_info()[1]))
 
 
 def _gone(pid):

@@ -78,7 +78,6 @@ Command line:
 import argparse
 import json
 import os
-import signal
 import socket
 import ssl
 import struct
@@ -435,17 +434,13 @@ def serve(state_dir, files, lifetime, ready=None, fixed_ports=None):
     fixture = Fixture(state_dir)
     fixture.make_certificate()
     ports = fixture.start_site(files, fixed_ports)
-    closed = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    closed.bind((LOOPBACK, 0))
+    closed = server_process.closed_port()
     ports["closed"] = closed.getsockname()[1]
     _write_atomically(fixture.path("ports.json"), json.dumps(ports))
     fixture.log_line("serving %s on %s" % (files, ports))
     if ready:
         ready()
-    stop = threading.Event()
-    signal.signal(signal.SIGTERM, lambda *_: stop.set())
-    signal.signal(signal.SIGINT, lambda *_: stop.set())
-    stop.wait(lifetime)
+    server_process.wait_for_stop(lifetime)
     fixture.stop()
     closed.close()
     for name in ("ports.json", "server.pid"):

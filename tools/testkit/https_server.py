@@ -25,8 +25,6 @@ ports.json: {"https": n, "http": n, "proxy": n, "closed": n, "proxyHost": s}.
 import argparse
 import json
 import os
-import signal
-import socket
 import ssl
 import subprocess
 import sys
@@ -318,20 +316,13 @@ def add_http_client_routes(server):
 
 # ---- Command line ----
 
-def _closed_port():
-    """A port bound but not listening, held while the server runs."""
-    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    sock.bind((LOOPBACK, 0))
-    return sock
-
-
 def serve(port_file, log_file, lifetime, ready=None):
     server = TestServer(log_file)
     add_http_client_routes(server)
     ports = dict(server.start())
     relay = proxy.LoopbackProxy({TEST_HOST: LOOPBACK}, log=server.log_line)
     ports["proxy"] = relay.start()
-    closed = _closed_port()
+    closed = server_process.closed_port()
     ports["closed"] = closed.getsockname()[1]
     ports["proxyHost"] = TEST_HOST
     text = json.dumps(ports)
@@ -344,10 +335,7 @@ def serve(port_file, log_file, lifetime, ready=None):
         print(text, flush=True)
     if ready:
         ready()
-    stop = threading.Event()
-    signal.signal(signal.SIGTERM, lambda *_: stop.set())
-    signal.signal(signal.SIGINT, lambda *_: stop.set())
-    stop.wait(lifetime)
+    server_process.wait_for_stop(lifetime)
     relay.stop()
     server.stop()
     closed.close()

@@ -10,11 +10,30 @@ server runs in its own session on /dev/null.
 """
 import os
 import signal
+import socket
 import sys
+import threading
 import time
 from http.server import ThreadingHTTPServer
 
 LOOPBACK = "127.0.0.1"
+
+
+def closed_port():
+    """A socket bound on loopback but not listening: connecting to its port is
+    refused. The caller keeps it while the server runs and closes it."""
+    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    sock.bind((LOOPBACK, 0))
+    return sock
+
+
+def wait_for_stop(lifetime):
+    """Blocks until SIGTERM or SIGINT arrives or `lifetime` seconds (None:
+    no limit) have passed. Call it from the main thread."""
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    signal.signal(signal.SIGINT, lambda *_: stop.set())
+    stop.wait(lifetime)
 
 
 class LoopbackHttpServer(ThreadingHTTPServer):

@@ -130,7 +130,8 @@ void ComponentCatalogue::ParseChannelComponent(const pugi::xml_node& otherConfig
       for (pugi::xml_node c = element.first_child(); c; c = c.next_sibling()) {
         if (c.type() == pugi::node_element) ++children;
       }
-      LOG_INFO_AS("Component", "CMainWnd::ParseChannelComponent") << "get channel: " << supplyid_ << " " << children << " components.";
+      LOG_INFO_AS("Component", "CMainWnd::ParseChannelComponent")
+          << "get channel: " << supplyid_ << " " << children << " components.";
       channelItems_ = std::move(fresh);
     };
     std::wstring range = Attribute(element, L"ChannelRange");

@@ -45,7 +45,8 @@ std::wstring InstallPipeline::DownloadComponentXml() {
 
   wchar_t file[MAX_PATH] = {};
   if (!::GetTempFileNameW(folder.c_str(), L"", 0, file)) {
-    LOG_ERROR_AS("ComponentXml", "CMainWnd::DownloadComponentXml") << "get temp file failed. Error code: " << ::GetLastError();
+    LOG_ERROR_AS("ComponentXml", "CMainWnd::DownloadComponentXml")
+        << "get temp file failed. Error code: " << ::GetLastError();
     resultCode = kResultFileReadWrite;
     return {};
   }
@@ -60,9 +61,10 @@ std::wstring InstallPipeline::DownloadComponentXml() {
       good = true;
       break;
     }
-    LOG_ERROR_AS("ComponentXml", "CMainWnd::DownloadComponentXml") << "download component file use " << Utf8ToWide(url)
-                              << " failed. http code: " << answer.statusCode
-                              << " error code: " << ::GetLastError();
+    LOG_ERROR_AS("ComponentXml", "CMainWnd::DownloadComponentXml")
+        << "download component file use " << Utf8ToWide(url)
+        << " failed. http code: " << answer.statusCode
+        << " error code: " << ::GetLastError();
   }
   if (!good) {
     resultCode = kResultCatalogueDownload;
@@ -73,7 +75,8 @@ std::wstring InstallPipeline::DownloadComponentXml() {
     std::fwrite(answer.body.data(), 1, answer.body.size(), out);
     std::fclose(out);
   }
-  LOG_INFO_AS("ComponentXml", "CMainWnd::DownloadComponentXml") << "download component xml success. file path: " << path;
+  LOG_INFO_AS("ComponentXml", "CMainWnd::DownloadComponentXml")
+      << "download component xml success. file path: " << path;
   return path;
 }
 
@@ -87,7 +90,8 @@ bool InstallPipeline::DownloadComponent() {
 
     if (FileExists(localPath)) {
       if (HexDigestEquals(GetFileHexMd5(localPath), expected)) {
-        LOG_INFO_AS("Component", "CMainWnd::DownloadComponent") << item.name << " is existed. path: " << localPath;
+        LOG_INFO_AS("Component", "CMainWnd::DownloadComponent")
+            << item.name << " is existed. path: " << localPath;
         item.packagePath = localPath;
         continue;
       }
@@ -96,28 +100,33 @@ bool InstallPipeline::DownloadComponent() {
 
     PostProgress(0);  // each downloaded package's progress starts at zero
     Report(201, 0, item.id, 0);
-    LOG_INFO_AS("Component", "CMainWnd::DownloadComponent") << "start download component name: " << item.name << " url:["
-                          << item.url << "] localPath:[" << localPath << "]";
+    LOG_INFO_AS("Component", "CMainWnd::DownloadComponent")
+        << "start download component name: " << item.name << " url:["
+        << item.url << "] localPath:[" << localPath << "]";
     DownloadResult result = DownloadFile(
         item.url, localPath, [this](int percent, int) { PostProgress(percent); }, kPackageUserAgent,
         &cancelled_);
     if (Cancelled()) return false;
     if (!result.ok) {
-      LOG_ERROR_AS("Component", "CMainWnd::DownloadComponent") << "download component: " << item.name
-                             << " failed. error type: " << result.errorType
-                             << " error code: " << result.errorCode;
+      LOG_ERROR_AS("Component", "CMainWnd::DownloadComponent")
+          << "download component: " << item.name
+          << " failed. error type: " << result.errorType
+          << " error code: " << result.errorCode;
       resultCode = result.errorType;
       Report(202, result.errorType, item.id, result.errorCode);
       return false;
     }
     Report(203, 0, item.id, 0);
-    LOG_INFO_AS("Component", "CMainWnd::DownloadComponent") << "download component name:" << item.name << " success localPath:["
-                          << localPath << "]";
+    LOG_INFO_AS("Component", "CMainWnd::DownloadComponent")
+        << "download component name:" << item.name << " success localPath:["
+        << localPath << "]";
     std::string digest = GetFileHexMd5(localPath);
-    LOG_INFO_AS("Component", "CMainWnd::DownloadComponent") << "local component file " << item.name << " md5: " << digest;
+    LOG_INFO_AS("Component", "CMainWnd::DownloadComponent")
+        << "local component file " << item.name << " md5: " << digest;
     if (!HexDigestEquals(digest, expected)) {
-      LOG_ERROR_AS("Component", "CMainWnd::DownloadComponent") << "local component file md5 check failed. local md5: " << digest
-                             << " server md5: " << item.hash;
+      LOG_ERROR_AS("Component", "CMainWnd::DownloadComponent")
+          << "local component file md5 check failed. local md5: " << digest
+          << " server md5: " << item.hash;
       resultCode = kResultMd5Mismatch;
       Report(202, kResultMd5Mismatch, item.id, result.errorCode);
       return false;

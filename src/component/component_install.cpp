@@ -87,8 +87,9 @@ bool InstallPipeline::InstallComponent() {
     // The registry returns its error without setting the thread's last
     // error: put it there so that the line names the real cause.
     ::SetLastError(static_cast<DWORD>(created));
-    LOG_ERROR_AS("Component", "CMainWnd::InstallComponent") << "create " << kProductKeyPath << " reg path failed. error code: "
-                           << ::GetLastError();
+    LOG_ERROR_AS("Component", "CMainWnd::InstallComponent")
+        << "create " << kProductKeyPath << " reg path failed. error code: "
+        << ::GetLastError();
     resultCode = kResultRegAccess;
   }
 
@@ -113,8 +114,9 @@ bool InstallPipeline::InstallComponent() {
       RepairVolatileProductKey();
     } else if (created != ERROR_SUCCESS) {
       ::SetLastError(static_cast<DWORD>(created));
-      LOG_ERROR_AS("Component", "CMainWnd::InstallComponent") << "create " << item.writePathToRegKey
-                             << " reg path failed. error code: " << ::GetLastError();
+      LOG_ERROR_AS("Component", "CMainWnd::InstallComponent")
+          << "create " << item.writePathToRegKey
+          << " reg path failed. error code: " << ::GetLastError();
       resultCode = kResultRegAccess;
       break;
     }
@@ -132,8 +134,9 @@ bool InstallPipeline::InstallComponent() {
     if (FileExists(setupFolder)) {
       std::vector<std::wstring> failedPaths;
       if (!DeleteDirectoryTree(setupFolder, failedPaths, /*deferToReboot=*/false)) {
-        LOG_WARN_AS("Component", "CMainWnd::InstallComponent") << "delete " << setupFolder << " failed. error code: "
-                              << ::GetLastError();
+        LOG_WARN_AS("Component", "CMainWnd::InstallComponent")
+            << "delete " << setupFolder << " failed. error code: "
+            << ::GetLastError();
         resultCode = kResultSetupDelete;
         break;
       }
@@ -141,7 +144,8 @@ bool InstallPipeline::InstallComponent() {
 
     int exitCode = RunAndWait(item.packagePath, L"");
     if (exitCode == static_cast<int>(kPackageAlsoSuccess)) exitCode = 0;
-    LOG_INFO_AS("Component", "CMainWnd::InstallComponent") << "install component " << item.name << " Result[" << exitCode << "]";
+    LOG_INFO_AS("Component", "CMainWnd::InstallComponent")
+        << "install component " << item.name << " Result[" << exitCode << "]";
     if (exitCode != 0) {
       resultCode = kResultPackageRun;
       break;
@@ -155,8 +159,9 @@ bool InstallPipeline::InstallComponent() {
     }
 
     exitCode = RunAndWait(installer, installerParameters);
-    LOG_INFO_AS("Component", "CMainWnd::InstallComponent") << "install component " << item.name << " installer [Kallup] Result["
-                          << exitCode << "]";
+    LOG_INFO_AS("Component", "CMainWnd::InstallComponent")
+        << "install component " << item.name << " installer [Kallup] Result["
+        << exitCode << "]";
     if (exitCode != 0) {
       resultCode = kResultInstallFailed;
       break;

@@ -54,10 +54,12 @@ void GetNeedInstallComponentLocalInfo(const GlobalConfig& config, LocalInfoMap& 
     if (!(config.*component.wanted)) continue;
     ComponentLocalInfo& info = localInfos.try_emplace(component.id).first->second;
     DetectComponentState(component.id, info);
-    LOG_INFO_AS("MainWnd", "CMainWnd::GetNeedInstallComponentLocalInfo") << "get component id: " << component.id
-                        << " installed: " << (info.installed ? "true" : "false");
+    LOG_INFO_AS("MainWnd", "CMainWnd::GetNeedInstallComponentLocalInfo")
+        << "get component id: " << component.id
+        << " installed: " << (info.installed ? "true" : "false");
     if (info.installed) {
-      LOG_INFO_AS("MainWnd", "CMainWnd::GetNeedInstallComponentLocalInfo") << "version :" << info.versionText << " path: " << info.installPath;
+      LOG_INFO_AS("MainWnd", "CMainWnd::GetNeedInstallComponentLocalInfo")
+          << "version :" << info.versionText << " path: " << info.installPath;
     }
   }
 }
@@ -80,7 +82,8 @@ std::vector<ComponentItem> GetNeedInstallComponentItems(const GlobalConfig& conf
     } else {
       items.push_back(catalogue.MutableCatalogueItems()[component.id]);
     }
-    LOG_INFO_AS("Component", "CMainWnd::GetNeedInstallComponentItems") << "need install component: " << component.id;
+    LOG_INFO_AS("Component", "CMainWnd::GetNeedInstallComponentItems")
+        << "need install component: " << component.id;
   }
   return items;
 }

@@ -103,15 +103,17 @@ bool InstallPipeline::CheckNeedInstallComponentItems() {
     if (!(config_.*component.wanted)) continue;
     const ComponentItem& item = needInstallItems.at(index++);
     if (item.id != component.id) {
-      LOG_ERROR_AS("Component", "CMainWnd::CheckNeedInstallComponentItems") << "component id: " << component.id << " is not in the component xml.";
+      LOG_ERROR_AS("Component", "CMainWnd::CheckNeedInstallComponentItems")
+          << "component id: " << component.id << " is not in the component xml.";
       resultCode = kResultCatalogueParse;
       return false;
     }
     // Packages run with administrator rights: nothing may be written or run
     // outside the download and install roots.
     if (!IsSafeRelativePath(item.name) || !IsSafeRelativePath(item.localAddPath)) {
-      LOG_ERROR_AS("Component", "CMainWnd::CheckNeedInstallComponentItems") << "component id: " << component.id << " has an unsafe path. name: "
-                             << item.name << " localaddpath: " << item.localAddPath;
+      LOG_ERROR_AS("Component", "CMainWnd::CheckNeedInstallComponentItems")
+          << "component id: " << component.id << " has an unsafe path. name: "
+          << item.name << " localaddpath: " << item.localAddPath;
       resultCode = kResultCatalogueParse;
       return false;
     }
@@ -179,7 +181,8 @@ void InstallPipeline::DoInstallComponent() {
     LOG_ERROR_AS("Component", "CMainWnd::DoInstallComponent") << e.what();
   } catch (...) {
     resultCode = kResultCommon;
-    LOG_ERROR_AS("component", "CMainWnd::DoInstallComponent") << "unknown exception occurred at installing progress.";
+    LOG_ERROR_AS("component", "CMainWnd::DoInstallComponent")
+        << "unknown exception occurred at installing progress.";
   }
   if (notifyFailure && !Cancelled()) {
     installState = kInstallFailed;

@@ -46,7 +46,8 @@ std::vector<nlohmann::json> ReadChannelDocuments(const std::wstring& path) {
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
   if (!file || !::GetFileSizeEx(file.Get(), &size)) {
-    LOG_ERROR_AS("GConfig", "GlobalConfig::InitParamsFromSelf") << "get file size failed." << " error code: " << ::GetLastError();
+    LOG_ERROR_AS("GConfig", "GlobalConfig::InitParamsFromSelf")
+        << "get file size failed." << " error code: " << ::GetLastError();
     return documents;
   }
   uint64_t cursor = static_cast<uint64_t>(size.QuadPart);
@@ -56,7 +57,8 @@ std::vector<nlohmann::json> ReadChannelDocuments(const std::wstring& path) {
       ::SetLastError(ERROR_NEGATIVE_SEEK);
     }
     if (cursor < ChannelTrailer::kSize || !ReadAt(file.Get(), cursor - sizeof raw, raw, sizeof raw)) {
-      LOG_ERROR_AS("GConfig", "GlobalConfig::InitParamsFromSelf") << "read extern data header failed." << " error code: " << ::GetLastError();
+      LOG_ERROR_AS("GConfig", "GlobalConfig::InitParamsFromSelf")
+          << "read extern data header failed." << " error code: " << ::GetLastError();
       break;
     }
     cursor -= sizeof raw;
@@ -69,26 +71,30 @@ std::vector<nlohmann::json> ReadChannelDocuments(const std::wstring& path) {
     // allocation: a forged trailer must not make us reserve gigabytes.
     if (trailer.length > cursor) {
       ::SetLastError(ERROR_NEGATIVE_SEEK);
-      LOG_WARN_AS("GConfig", "GlobalConfig::InitParamsFromSelf") << "read extern data failed." << " error code: " << ::GetLastError();
+      LOG_WARN_AS("GConfig", "GlobalConfig::InitParamsFromSelf")
+          << "read extern data failed." << " error code: " << ::GetLastError();
       break;
     }
     cursor -= trailer.length;
     std::unique_ptr<char[]> data(new char[trailer.length]);
     if (!ReadAt(file.Get(), cursor, data.get(), trailer.length)) {
-      LOG_WARN_AS("GConfig", "GlobalConfig::InitParamsFromSelf") << "read extern data failed." << " error code: " << ::GetLastError();
+      LOG_WARN_AS("GConfig", "GlobalConfig::InitParamsFromSelf")
+          << "read extern data failed." << " error code: " << ::GetLastError();
       break;
     }
     std::string computed = GetDataHexMd5(data.get(), trailer.length);
     if (!HexDigestEquals(computed, trailer.digest)) {
-      LOG_ERROR_AS("GConfig", "GlobalConfig::InitParamsFromSelf") << "extern data md5 is not equal to header md5. header md5: "
-                           << trailer.digest << " data md5: " << computed;
+      LOG_ERROR_AS("GConfig", "GlobalConfig::InitParamsFromSelf")
+          << "extern data md5 is not equal to header md5. header md5: "
+          << trailer.digest << " data md5: " << computed;
       break;
     }
     std::string text(data.get(), strnlen(data.get(), trailer.length));
     try {
       documents.push_back(nlohmann::json::parse(text));
     } catch (const std::exception& e) {
-      LOG_INFO_AS("GConfig", "GlobalConfig::InitParamsFromSelf") << "parse the inject data: " << text << " failed. exception: " << e.what();
+      LOG_INFO_AS("GConfig", "GlobalConfig::InitParamsFromSelf")
+          << "parse the inject data: " << text << " failed. exception: " << e.what();
       break;
     }
     LOG_INFO_AS("GConfig", "GlobalConfig::InitParamsFromSelf") << "find the inject data: " << text;

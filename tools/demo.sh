@@ -26,7 +26,7 @@ bin="$root/$WEX_RUN_BUILD/wineprefix/drive_c/wex/bin"
 
 echo "== demo prefix and servers"
 prefix="$root/$WEX_RUN_BUILD/demo-prefix"
-loader=/usr/lib/wine/wine; [ "$WEX_RUN_ARCH" = i686 ] || loader=/usr/lib/wine/wine64
+loader=$WEX_RUN_LOADER
 rm -rf "$prefix"   # every demo starts on a machine without the platform
 tools/wine_prefix.sh "$prefix" "$loader"
 state="$root/$WEX_RUN_BUILD/demo-server"

@@ -30,7 +30,7 @@ if [ "$WEX_RUN_ARCH" != i686 ]; then
 fi
 
 prefix="$root/$WEX_RUN_BUILD/wineprefix"
-loader=/usr/lib/wine/wine; [ "$WEX_RUN_ARCH" = i686 ] || loader=/usr/lib/wine/wine64
+loader=$WEX_RUN_LOADER
 tools/wine_prefix.sh "$prefix" "$loader"
 wex_start_wineserver "$prefix"
 trap 'wex_stop_wineserver "$prefix"' EXIT

@@ -6,10 +6,12 @@ if /usr/lib/wine/wine --version >/dev/null 2>&1; then
   WEX_RUN_PRESET=mingw-local
   WEX_RUN_BUILD=build-local
   WEX_RUN_ARCH=i686
+  WEX_RUN_LOADER=/usr/lib/wine/wine
 else
   WEX_RUN_PRESET=mingw64-local
   WEX_RUN_BUILD=build-x64
   WEX_RUN_ARCH=x86_64
+  WEX_RUN_LOADER=/usr/lib/wine/wine64
 fi
 
 # Starts the prefix's wineserver detached from our pipes (ctest waits for its
@@ -20,10 +22,8 @@ wex_start_wineserver() {  # $1 prefix
   # The first program of a session starts Wine's services, which inherit its
   # standard handles: start them here, on /dev/null, so that no test's output
   # pipe is held open by them.
-  local loader=/usr/lib/wine/wine
-  [ "$WEX_RUN_ARCH" = i686 ] || loader=/usr/lib/wine/wine64
   WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d" \
-    setsid "$loader" cmd /c exit </dev/null >/dev/null 2>&1 || true
+    setsid "$WEX_RUN_LOADER" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 wex_stop_wineserver() {  # $1 prefix
   WINEPREFIX="$1" /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true

@@ -38,7 +38,7 @@ else
     -o "$bin/download_bench.exe"
 fi
 
-loader=/usr/lib/wine/wine; [ "$WEX_RUN_ARCH" = i686 ] || loader=/usr/lib/wine/wine64
+loader=$WEX_RUN_LOADER
 tools/wine_prefix.sh "$prefix" "$loader"
 run="$build/wine-run"
 bench='C:\wex\bin\download_bench.exe'

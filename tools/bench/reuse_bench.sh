@@ -13,7 +13,7 @@ size_mib=${PACKAGE_MIB:-64}
 cmake --preset "$WEX_RUN_PRESET" >/dev/null
 cmake --build --preset "$WEX_RUN_PRESET" --target reuse_bench
 prefix="$root/$WEX_RUN_BUILD/wineprefix"
-loader=/usr/lib/wine/wine; [ "$WEX_RUN_ARCH" = i686 ] || loader=/usr/lib/wine/wine64
+loader=$WEX_RUN_LOADER
 tools/wine_prefix.sh "$prefix" "$loader"
 
 work="$prefix/drive_c/wex/bench/reuse"

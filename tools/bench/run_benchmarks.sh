@@ -16,7 +16,7 @@ cmake --preset "$WEX_RUN_PRESET" >/dev/null
 cmake --build --preset "$WEX_RUN_PRESET" --target wex_bench
 
 prefix="$root/$WEX_RUN_BUILD/wineprefix"
-loader=/usr/lib/wine/wine; [ "$WEX_RUN_ARCH" = i686 ] || loader=/usr/lib/wine/wine64
+loader=$WEX_RUN_LOADER
 tools/wine_prefix.sh "$prefix" "$loader"
 run="$root/$WEX_RUN_BUILD/wine-run"
 bench='C:\wex\bin\wex_bench.exe'
